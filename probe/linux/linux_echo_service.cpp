@@ -1,0 +1,413 @@
+// ICMP echo over the Linux kernel's sockets.
+//
+// A datagram ICMP socket (SOCK_DGRAM, IPPROTO_ICMP) needs no privilege when the caller's group lies
+// in net.ipv4.ping_group_range; the kernel then picks the echo identifier and hands us only the
+// replies to it. Otherwise a raw socket (root or CAP_NET_RAW) is used, which sees every ICMP
+// message of the host, so each one is checked against the request in flight.
+
+#include <arpa/inet.h>
+#include <linux/errqueue.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/ip_icmp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "probe/system_echo_service.h"
+
+namespace trelvane {
+namespace {
+
+constexpr std::size_t kIcmpHeaderSize = 8;
+constexpr std::size_t kMinIpHeaderSize = 20;
+constexpr std::uint8_t kEchoReply = 0;
+constexpr std::uint8_t kDestUnreachable = 3;
+constexpr std::uint8_t kSourceQuench = 4;
+constexpr std::uint8_t kEchoRequest = 8;
+constexpr std::uint8_t kTimeExceeded = 11;
+constexpr std::uint8_t kParameterProblem = 12;
+constexpr std::uint8_t kTtlExceededInTransit = 0;
+constexpr std::int64_t kNsPerMs = 1'000'000;
+// ICMP_FILTER of <linux/icmp.h>, whose definitions clash with <netinet/ip_icmp.h>.
+constexpr int kIcmpFilter = 1;
+
+struct IcmpHeader {
+  std::uint8_t type;
+  std::uint8_t code;
+  std::uint16_t checksum;
+  std::uint16_t id;
+  std::uint16_t sequence;
+};
+static_assert(sizeof(IcmpHeader) == kIcmpHeaderSize);
+
+std::int64_t ReadClock(clockid_t clock) {
+  timespec ts{};
+  clock_gettime(clock, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+std::uint16_t Checksum(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i + 1 < size; i += 2) {
+    std::uint16_t word;
+    std::memcpy(&word, data + i, 2);
+    sum += word;
+  }
+  if (size % 2 != 0) {
+    std::uint16_t word = 0;
+    std::memcpy(&word, data + size - 1, 1);
+    sum += word;
+  }
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint16_t>(~sum);
+}
+
+// Sequence numbers are unique across the process's requests, so a late reply to an earlier
+// request never matches a later one.
+std::uint16_t NextSequence() {
+  static std::atomic<std::uint16_t> sequence{static_cast<std::uint16_t>(std::random_device{}())};
+  return sequence.fetch_add(1, std::memory_order_relaxed);
+}
+
+// The identifier of raw-socket requests; datagram sockets get theirs from the kernel.
+std::uint16_t RawIdentifier() {
+  static const std::uint16_t id = static_cast<std::uint16_t>(getpid() ^ 0x5A5A);
+  return id;
+}
+
+void ReportNoSocketOnce(int error) {
+  static std::atomic<bool> reported{false};
+  if (reported.exchange(true)) return;
+  if (error == EPERM || error == EACCES) {
+    std::fprintf(stderr,
+                 "trelvane: no ICMP socket may be opened (%s). Allow unprivileged echo requests "
+                 "with: sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" (as root), or give "
+                 "the program raw sockets with: setcap cap_net_raw+ep <path to trelvane>\n",
+                 std::strerror(error));
+  } else {
+    std::fprintf(stderr, "trelvane: no ICMP socket could be opened: %s\n", std::strerror(error));
+  }
+}
+
+class Socket {
+ public:
+  Socket() = default;
+  Socket(int fd, bool raw) : fd_(fd), raw_(raw) {}
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int fd() const { return fd_; }
+  bool raw() const { return raw_; }
+
+ private:
+  int fd_ = -1;
+  bool raw_ = false;
+};
+
+// Datagram first, raw second. The datagram socket fails with
+//   EACCES  when our group is outside net.ipv4.ping_group_range (the default "1 0" allows nobody),
+//   EPERM   on some kernels for the same reason,
+//   EPROTONOSUPPORT / ESOCKTNOSUPPORT / EAFNOSUPPORT on kernels built without ping sockets;
+// any of these sends us on to the raw socket. Returns the errno of the raw attempt on failure.
+std::unique_ptr<Socket> OpenIcmpSocket(int& error) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd >= 0) return std::make_unique<Socket>(fd, false);
+  const int dgram_error = errno;
+  if (dgram_error != EACCES && dgram_error != EPERM && dgram_error != EPROTONOSUPPORT &&
+      dgram_error != ESOCKTNOSUPPORT && dgram_error != EAFNOSUPPORT) {
+    error = dgram_error;
+    return nullptr;
+  }
+  fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd >= 0) return std::make_unique<Socket>(fd, true);
+  error = errno;
+  return nullptr;
+}
+
+struct InFlight {
+  Address address;
+  std::uint16_t id;  // only checked on raw sockets
+  std::uint16_t sequence;
+  std::string_view payload;
+  bool raw;
+  std::int64_t sent_real_ns;
+  std::int64_t sent_mono_ns;
+  std::int64_t timeout_ns;
+};
+
+// Round-trip time from the kernel's receive stamp against the real-time send stamp; if the
+// real-time clock stepped meanwhile (the difference is negative or beyond the timeout), or the
+// kernel gave no stamp, fall back to the monotonic clock.
+EchoReply Answered(EchoStatus status, const InFlight& request, const timespec* received) {
+  std::int64_t rtt_ns = -1;
+  if (received != nullptr) {
+    rtt_ns = static_cast<std::int64_t>(received->tv_sec) * 1'000'000'000 + received->tv_nsec -
+             request.sent_real_ns;
+  }
+  if (rtt_ns < 0 || rtt_ns > request.timeout_ns) {
+    rtt_ns = ReadClock(CLOCK_MONOTONIC) - request.sent_mono_ns;
+  }
+  EchoReply reply;
+  reply.status = status;
+  reply.round_trip_ms = static_cast<std::uint32_t>(rtt_ns / kNsPerMs);
+  reply.round_trip_us = rtt_ns / 1000;
+  return reply;
+}
+
+bool QuotesRequest(const std::uint8_t* quoted, std::size_t size, const InFlight& request) {
+  // The error carries the original IP header and at least the first 8 bytes of our ICMP header.
+  if (size < kMinIpHeaderSize) return false;
+  const std::size_t ihl = static_cast<std::size_t>(quoted[0] & 0x0F) * 4;
+  if (ihl < kMinIpHeaderSize || size < ihl + kIcmpHeaderSize) return false;
+  if (quoted[9] != IPPROTO_ICMP) return false;
+  Address destination;
+  std::memcpy(&destination, quoted + 16, 4);
+  if (destination != request.address) return false;
+  IcmpHeader inner;
+  std::memcpy(&inner, quoted + ihl, kIcmpHeaderSize);
+  return inner.type == kEchoRequest && ntohs(inner.sequence) == request.sequence &&
+         (!request.raw || ntohs(inner.id) == request.id);
+}
+
+enum class Verdict { kIgnore, kMatched };
+
+// Classifies one ICMP message (header onwards) received from `source`.
+Verdict Classify(const std::uint8_t* icmp, std::size_t size, Address source,
+                 const InFlight& request, EchoStatus& status) {
+  if (size < kIcmpHeaderSize) return Verdict::kIgnore;
+  IcmpHeader header;
+  std::memcpy(&header, icmp, kIcmpHeaderSize);
+  if (Checksum(icmp, size) != 0) return Verdict::kIgnore;
+  switch (header.type) {
+    case kEchoReply: {
+      if (source != request.address || header.code != 0) return Verdict::kIgnore;
+      if (ntohs(header.sequence) != request.sequence) return Verdict::kIgnore;
+      if (request.raw && ntohs(header.id) != request.id) return Verdict::kIgnore;
+      const std::size_t data_size = size - kIcmpHeaderSize;
+      if (data_size != request.payload.size() ||
+          std::memcmp(icmp + kIcmpHeaderSize, request.payload.data(), data_size) != 0) {
+        return Verdict::kIgnore;
+      }
+      status = EchoStatus::kSuccess;
+      return Verdict::kMatched;
+    }
+    case kTimeExceeded:
+    case kDestUnreachable:
+    case kSourceQuench:
+    case kParameterProblem:
+      // A redirect is left out on purpose: the request still travels on and may be answered.
+      if (!QuotesRequest(icmp + kIcmpHeaderSize, size - kIcmpHeaderSize, request)) {
+        return Verdict::kIgnore;
+      }
+      status = header.type == kTimeExceeded && header.code == kTtlExceededInTransit
+                   ? EchoStatus::kTtlExpired
+                   : EchoStatus::kOther;
+      return Verdict::kMatched;
+    default:
+      return Verdict::kIgnore;
+  }
+}
+
+const timespec* FindTimestamp(msghdr& message, timespec& storage) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
+        c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+      std::memcpy(&storage, CMSG_DATA(c), sizeof(timespec));
+      return &storage;
+    }
+  }
+  return nullptr;
+}
+
+// Reads one message from the socket's error queue (datagram sockets with IP_RECVERR): an ICMP
+// error about one of our requests, with our request's ICMP header as its data.
+bool ReadQueuedError(int fd, const InFlight& request, EchoReply& reply) {
+  std::array<std::uint8_t, 576> data{};
+  alignas(cmsghdr) std::array<std::uint8_t, 512> control{};
+  sockaddr_in from{};
+  iovec io{data.data(), data.size()};
+  msghdr message{};
+  message.msg_name = &from;
+  message.msg_namelen = sizeof(from);
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control.data();
+  message.msg_controllen = control.size();
+  const ssize_t size = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+  if (size < static_cast<ssize_t>(kIcmpHeaderSize)) return false;
+
+  IcmpHeader ours;
+  std::memcpy(&ours, data.data(), kIcmpHeaderSize);
+  if (ours.type != kEchoRequest || ntohs(ours.sequence) != request.sequence) return false;
+
+  timespec stamp_storage{};
+  const timespec* stamp = FindTimestamp(message, stamp_storage);
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
+    sock_extended_err error;
+    std::memcpy(&error, CMSG_DATA(c), sizeof(error));
+    const bool ttl_expired = error.ee_origin == SO_EE_ORIGIN_ICMP &&
+                             error.ee_type == kTimeExceeded &&
+                             error.ee_code == kTtlExceededInTransit;
+    reply = Answered(ttl_expired ? EchoStatus::kTtlExpired : EchoStatus::kOther, request, stamp);
+    return true;
+  }
+  return false;
+}
+
+// Reads one normal message; true when it settles the request.
+bool ReadMessage(int fd, const InFlight& request, EchoReply& reply) {
+  std::array<std::uint8_t, 2048> data{};
+  alignas(cmsghdr) std::array<std::uint8_t, 256> control{};
+  sockaddr_in from{};
+  iovec io{data.data(), data.size()};
+  msghdr message{};
+  message.msg_name = &from;
+  message.msg_namelen = sizeof(from);
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control.data();
+  message.msg_controllen = control.size();
+  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT);
+  if (received <= 0 || (message.msg_flags & MSG_TRUNC) != 0) return false;
+
+  const std::uint8_t* icmp = data.data();
+  auto size = static_cast<std::size_t>(received);
+  if (request.raw) {
+    // Raw sockets deliver the IP header too.
+    if (size < kMinIpHeaderSize) return false;
+    const std::size_t ihl = static_cast<std::size_t>(data[0] & 0x0F) * 4;
+    if (ihl < kMinIpHeaderSize || ihl > size) return false;
+    icmp += ihl;
+    size -= ihl;
+  }
+  EchoStatus status = EchoStatus::kOther;
+  if (Classify(icmp, size, from.sin_addr.s_addr, request, status) != Verdict::kMatched) {
+    return false;
+  }
+  timespec stamp_storage{};
+  reply = Answered(status, request, FindTimestamp(message, stamp_storage));
+  return true;
+}
+
+void SetOption(int fd, int level, int name, int value) {
+  setsockopt(fd, level, name, &value, sizeof(value));
+}
+
+class LinuxEchoService final : public EchoService {
+ public:
+  Address ParseAddress(std::string_view text) override {
+    return inet_addr(std::string(text).c_str());
+  }
+
+  Address LookupHost(std::string_view name) override {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_RAW;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(std::string(name).c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+      return kNoAddress;
+    }
+    Address address = kNoAddress;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+      if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
+        sockaddr_in in{};
+        std::memcpy(&in, a->ai_addr, sizeof(in));
+        address = in.sin_addr.s_addr;
+        break;
+      }
+    }
+    freeaddrinfo(found);
+    return address;
+  }
+
+  EchoReply SendEcho(const EchoRequest& echo) override {
+    int open_error = 0;
+    const std::unique_ptr<Socket> socket = OpenIcmpSocket(open_error);
+    if (!socket) {
+      ReportNoSocketOnce(open_error);
+      return EchoReply{};
+    }
+    const int fd = socket->fd();
+    if (setsockopt(fd, IPPROTO_IP, IP_TTL, &echo.ttl, sizeof(echo.ttl)) != 0) {
+      return EchoReply{EchoStatus::kBadOption};
+    }
+    SetOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    if (!socket->raw()) {
+      // Without it a datagram socket drops ICMP errors, and unreachable looks like a timeout.
+      SetOption(fd, IPPROTO_IP, IP_RECVERR, 1);
+    } else {
+      // Spare ourselves the wake-ups for every echo request the host sends or receives.
+      std::uint32_t pass = (1u << kEchoReply) | (1u << kDestUnreachable) | (1u << kSourceQuench) |
+                           (1u << kTimeExceeded) | (1u << kParameterProblem);
+      std::uint32_t filter = ~pass;
+      setsockopt(fd, SOL_RAW, kIcmpFilter, &filter, sizeof(filter));
+    }
+
+    InFlight request{};
+    request.address = echo.address;
+    request.id = socket->raw() ? RawIdentifier() : 0;
+    request.sequence = NextSequence();
+    request.payload = echo.payload;
+    request.raw = socket->raw();
+    request.timeout_ns = static_cast<std::int64_t>(echo.timeout_ms) * kNsPerMs;
+
+    std::array<std::uint8_t, 1024> packet{};
+    const std::size_t payload_size = std::min(echo.payload.size(), packet.size() - kIcmpHeaderSize);
+    IcmpHeader header{kEchoRequest, 0, 0, htons(request.id), htons(request.sequence)};
+    std::memcpy(packet.data(), &header, kIcmpHeaderSize);
+    std::memcpy(packet.data() + kIcmpHeaderSize, echo.payload.data(), payload_size);
+    const std::size_t packet_size = kIcmpHeaderSize + payload_size;
+    header.checksum = Checksum(packet.data(), packet_size);
+    std::memcpy(packet.data(), &header, kIcmpHeaderSize);
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = echo.address;
+    request.sent_mono_ns = ReadClock(CLOCK_MONOTONIC);
+    request.sent_real_ns = ReadClock(CLOCK_REALTIME);
+    if (sendto(fd, packet.data(), packet_size, 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof(to)) < 0) {
+      // No route, a broadcast address, a firewall: nothing went out.
+      return EchoReply{EchoStatus::kOther};
+    }
+
+    const std::int64_t deadline_ns = request.sent_mono_ns + request.timeout_ns;
+    for (;;) {
+      const std::int64_t left_ns = deadline_ns - ReadClock(CLOCK_MONOTONIC);
+      if (left_ns <= 0) return EchoReply{EchoStatus::kTimedOut};
+      const timespec wait{static_cast<time_t>(left_ns / 1'000'000'000),
+                          static_cast<long>(left_ns % 1'000'000'000)};
+      pollfd watched{fd, POLLIN, 0};
+      const int ready = ppoll(&watched, 1, &wait, nullptr);
+      if (ready < 0 && errno != EINTR) return EchoReply{EchoStatus::kOther};
+      if (ready <= 0) continue;
+      EchoReply reply;
+      if ((watched.revents & POLLERR) != 0 && ReadQueuedError(fd, request, reply)) return reply;
+      if ((watched.revents & POLLIN) != 0 && ReadMessage(fd, request, reply)) return reply;
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<EchoService> MakeSystemEchoService() {
+  return std::make_unique<LinuxEchoService>();
+}
+
+}  // namespace trelvane

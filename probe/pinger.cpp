@@ -1,0 +1,97 @@
+#include "probe/pinger.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+namespace trelvane {
+
+std::string_view StatusWord(EchoStatus status) {
+  switch (status) {
+    case EchoStatus::kSuccess:
+      return "reply";
+    case EchoStatus::kTtlExpired:
+      return "ttl-expired";
+    case EchoStatus::kTimedOut:
+      return "timeout";
+    case EchoStatus::kBadOption:
+      return "bad-option";
+    case EchoStatus::kBufferTooSmall:
+      return "buffer-too-small";
+    case EchoStatus::kOther:
+      return "error-reply";
+    case EchoStatus::kNoReply:
+      return "no-reply-record";
+  }
+  return "unknown";
+}
+
+std::string Pinger::Ping(std::string_view host) const {
+  const Address address = ResolveHost(host);
+  if (address == kNoAddress) return std::string(kErrText);
+  return ResultText(ReadReply(SendEcho(address, kEchoTimeoutMs, kEchoTtl, kEchoPayload)));
+}
+
+Address Pinger::ResolveHost(std::string_view host) const {
+  if (host.size() < kNameOnlyLength) {
+    const Address parsed = ParseAddress(host);
+    if (parsed != kNoAddress && parsed != kAllOnes) return parsed;
+  }
+  return LookupHost(host);
+}
+
+Address Pinger::ParseAddress(std::string_view text) const {
+  // A text with a NUL in it would be cut short by the C interfaces behind the service.
+  if (text.find('\0') != std::string_view::npos) return kAllOnes;
+  return service_.ParseAddress(text);
+}
+
+Address Pinger::LookupHost(std::string_view name) const {
+  if (name.find('\0') != std::string_view::npos) return kNoAddress;
+  return service_.LookupHost(name);
+}
+
+EchoReply Pinger::SendEcho(Address address, int timeout_ms, int ttl,
+                           std::string_view payload) const {
+  const std::int64_t magnitude = std::llabs(static_cast<std::int64_t>(timeout_ms));
+  EchoRequest request;
+  request.address = address;
+  request.timeout_ms = static_cast<int>(std::min<std::int64_t>(magnitude, kMaxEchoTimeoutMs));
+  request.ttl = ttl;
+  request.payload = payload;
+  return service_.SendEcho(request);
+}
+
+int Pinger::ReadReply(const EchoReply& reply) {
+  switch (reply.status) {
+    case EchoStatus::kSuccess:
+    case EchoStatus::kTtlExpired:
+      return static_cast<int>(std::min<std::uint32_t>(reply.round_trip_ms, INT32_MAX));
+    case EchoStatus::kTimedOut:
+      return kReplyTimedOut;
+    case EchoStatus::kBadOption:
+      return kReplyBadOption;
+    case EchoStatus::kBufferTooSmall:
+      return kReplyBufferTooSmall;
+    case EchoStatus::kOther:
+    case EchoStatus::kNoReply:
+      return kReplyFailed;
+  }
+  return kReplyFailed;
+}
+
+std::string Pinger::ResultText(int code) {
+  switch (code) {
+    case kReplyTimedOut:
+      return std::string(kTimeoutText);
+    case kReplyBadOption:
+    case kReplyFailed:
+      return std::string(kErrText);
+    case kReplyBufferTooSmall:
+      return std::string(kSizeErrText);
+    default:
+      return code >= 0 ? std::to_string(code) + " ms" : std::string(kErrText);
+  }
+}
+
+}  // namespace trelvane

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "probe/echo_service.h"
+
+namespace trelvane {
+
+inline constexpr std::string_view kEchoPayload = "PINGECHOICMPTEST";
+inline constexpr int kEchoTtl = 245;
+inline constexpr int kEchoTimeoutMs = 2000;
+inline constexpr int kMaxEchoTimeoutMs = 32767;
+// Host texts at least this long are always looked up by name.
+inline constexpr std::size_t kNameOnlyLength = 16;
+
+// Codes of ReadReply below 0. A round-trip time is 0 or more.
+inline constexpr int kReplyTimedOut = -1;
+inline constexpr int kReplyBadOption = -2;
+inline constexpr int kReplyBufferTooSmall = -3;
+inline constexpr int kReplyFailed = -4;
+
+// Result texts of Ping besides "<n> ms".
+inline constexpr std::string_view kTimeoutText = "Timeout";
+inline constexpr std::string_view kErrText = "Err";
+inline constexpr std::string_view kSizeErrText = "SZErr";
+
+// The echo prober. Every call resolves the host afresh and sends one request through the echo
+// service; nothing is kept between calls, so a Pinger may be shared by threads.
+class Pinger {
+ public:
+  explicit Pinger(EchoService& service) : service_(service) {}
+
+  // Sends one echo request to the host as the user typed it and returns "<n> ms", "Timeout",
+  // "Err" or "SZErr". Blocks for the lookup plus up to kEchoTimeoutMs. A host that cannot be
+  // resolved gives "Err" and nothing is sent.
+  std::string Ping(std::string_view host) const;
+
+  // 1. A text shorter than kNameOnlyLength goes to ParseAddress; an address other than 0 and all
+  //    ones is the result.
+  // 2. Otherwise the result is LookupHost of the same text (kNoAddress if it cannot be resolved).
+  Address ResolveHost(std::string_view host) const;
+  Address ParseAddress(std::string_view text) const;
+  Address LookupHost(std::string_view name) const;
+
+  // The timeout is made positive and capped at kMaxEchoTimeoutMs before the request goes out.
+  EchoReply SendEcho(Address address, int timeout_ms, int ttl, std::string_view payload) const;
+
+  // The round-trip time in milliseconds for a success or an expired time-to-live, else one of the
+  // negative kReply* codes.
+  static int ReadReply(const EchoReply& reply);
+
+  // The result text of a ReadReply code.
+  static std::string ResultText(int code);
+
+ private:
+  EchoService& service_;
+};
+
+}  // namespace trelvane

@@ -1,0 +1,22 @@
+// Links the display-free libraries into one program so that the cross build resolves every symbol
+// of the platform backend. Prints one burst's measurement line for the host given.
+#include <cstdio>
+#include <memory>
+
+#include "graph/axes.h"
+#include "history/history_format.h"
+#include "measure/burst_command.h"
+#include "probe/pinger.h"
+#include "probe/system_echo_service.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  const std::unique_ptr<trelvane::EchoService> service = trelvane::MakeSystemEchoService();
+  const trelvane::Pinger pinger(*service);
+  const trelvane::SystemClock clock;
+  const trelvane::Measurement m = trelvane::RunBurst(
+      [&] { return pinger.Ping(argv[1]); }, clock,
+      [](std::string_view result) { std::printf("%.*s\n", int(result.size()), result.data()); });
+  std::printf("%s (y %.2f)\n", trelvane::MeasurementLine(m).c_str(), trelvane::ResponseY(20));
+  return 0;
+}

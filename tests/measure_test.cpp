@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_clock.h"
+#include "history/history_format.h"
+#include "measure/burst.h"
+#include "measure/burst_command.h"
+#include "measure/command_line.h"
+#include "measure/measurement.h"
+
+namespace trelvane {
+namespace {
+
+std::vector<std::string> Repeat(int count, const std::string& text) {
+  return std::vector<std::string>(count, text);
+}
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(BurstFiguresTest, DesignedCases) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> results;
+    int loss;
+    int response;
+  };
+  // 17 answers summing to 400 ms.
+  std::vector<std::string> seventeen = Repeat(16, "23 ms");
+  seventeen.push_back("32 ms");
+  const Case cases[] = {
+      {"all answered at 20 ms", Repeat(24, "20 ms"), 0, 20},
+      {"all timed out", Repeat(24, "Timeout"), 100, 2000},
+      {"7 lost, 17 answered", Concat(Repeat(7, "Timeout"), seventeen), 29, 23},
+      // Err and SZErr form no number: they are lost requests, never a 0 ms answer.
+      {"one Err", Concat(Repeat(23, "10 ms"), {"Err"}), 4, 10},
+      {"one SZErr", Concat({"SZErr"}, Repeat(23, "10 ms")), 4, 10},
+      {"all Err", Repeat(24, "Err"), 100, 2000},
+      {"0 ms answers", Repeat(24, "0 ms"), 0, 0},
+      {"response rounds down", {"1 ms", "2 ms"}, 0, 1},
+  };
+  for (const Case& c : cases) {
+    BurstCounters counters;
+    for (const std::string& result : c.results) counters.Count(result);
+    EXPECT_EQ(counters.LossPercent(), c.loss) << c.name;
+    EXPECT_EQ(counters.ResponseTimeMs(), c.response) << c.name;
+  }
+}
+
+TEST(BurstFiguresTest, LossOfACompleteBurstTakesOnlyTheDesignedValues) {
+  const int expected[] = {0,  4,  8,  12, 16, 20, 25, 29, 33, 37, 41, 45, 50,
+                          54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95, 100};
+  for (int lost = 0; lost <= 24; ++lost) {
+    BurstCounters counters;
+    for (int i = 0; i < 24; ++i) counters.Count(i < lost ? "Timeout" : "5 ms");
+    EXPECT_EQ(counters.LossPercent(), expected[lost]) << lost << " lost";
+  }
+}
+
+TEST(BurstFiguresTest, ProgressPercentages) {
+  const int expected[] = {4,  8,  12, 16, 20, 25, 29, 33, 37, 41, 45, 50,
+                          54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95, 100};
+  for (int i = 1; i <= 24; ++i) EXPECT_EQ(ProgressPercent(i), expected[i - 1]) << i;
+}
+
+TEST(BurstFiguresTest, OnlyWholeMillisecondTextsAreAnswers) {
+  EXPECT_EQ(RoundTripOf("23 ms"), 23);
+  EXPECT_EQ(RoundTripOf("0 ms"), 0);
+  EXPECT_EQ(RoundTripOf("2000 ms"), 2000);
+  for (const char* text : {"Timeout", "Err", "SZErr", " ms", "ms", "23ms", "-1 ms", "+1 ms",
+                           "1.5 ms", " 3 ms", "99999999999 ms", ""}) {
+    EXPECT_FALSE(RoundTripOf(text).has_value()) << '"' << text << '"';
+  }
+}
+
+TEST(TimeTextTest, FixedWidthFields) {
+  const LocalTime t{2026, 12, 6, 9, 5, 2};
+  EXPECT_EQ(FormatDate(t), "06/12/2026");
+  EXPECT_EQ(FormatTime(t), "09:05:02");
+  EXPECT_EQ(FormatMinute(t), "09:05");
+  EXPECT_EQ(FormatStamp(t), "06/12/2026-09:05");
+  EXPECT_EQ(FormatStamp(LocalTime{987, 1, 31, 23, 59, 59}), "31/01/0987-23:59");
+}
+
+TEST(HistoryLineTest, Layouts) {
+  const LocalTime t{2026, 12, 6, 9, 15, 2};
+  const std::string marker = StartupMarker(t);
+  EXPECT_EQ(marker.size(), 61u);
+  EXPECT_EQ(static_cast<unsigned char>(marker[12]), 0xE9);  // the "é", one byte
+  EXPECT_EQ(marker.substr(marker.size() - 21), "06/12/2026 - 09:15:02");
+  EXPECT_EQ(RunHeader(t), "***** 06/12/2026 - 09:15:02");
+  const std::string line = MeasurementLine({"06/12/2026-14:05", "100", "2000"});
+  EXPECT_EQ(line, "06/12/2026-14:05 100 2000");
+}
+
+TEST(RunBurstTest, SendsTwentyFourRequestsAndStampsTheLastMinute) {
+  testing::FakeClock clock(LocalTime{2026, 12, 6, 14, 4, 50});
+  clock.StepEachReading(1);  // the burst runs across 14:05
+  std::vector<std::string> script = Concat(Repeat(6, "Timeout"), Repeat(18, "21 ms"));
+  std::size_t next = 0;
+  std::vector<std::string> seen;
+  const Measurement m = RunBurst([&] { return script.at(next++); }, clock,
+                                 [&](std::string_view r) { seen.emplace_back(r); });
+  EXPECT_EQ(next, 24u);
+  EXPECT_EQ(seen, script);
+  EXPECT_EQ(m, (Measurement{"06/12/2026-14:05", "25", "21"}));
+}
+
+TEST(CommandLineTest, WholeArgumentTextIsTheHost) {
+  using Mode = CommandLine::Mode;
+  struct Case {
+    std::vector<std::string> arguments;
+    Mode mode;
+    std::string host;
+  };
+  const Case cases[] = {
+      {{}, Mode::kWindow, ""},
+      {{"10.0.0.1"}, Mode::kWindow, "10.0.0.1"},
+      {{"  my", "host  "}, Mode::kWindow, "my host"},
+      {{" ", "\t"}, Mode::kWindow, ""},
+      {{"x", "--help"}, Mode::kWindow, "x --help"},  // options only come first
+      {{"--burst", "127.0.0.1"}, Mode::kBurst, "127.0.0.1"},
+      {{"--burst", " a", "b "}, Mode::kBurst, "a b"},
+      {{"--burst"}, Mode::kUsageError, ""},
+      {{"--burst", "  "}, Mode::kUsageError, ""},
+      {{"--help"}, Mode::kHelp, ""},
+      {{"-h"}, Mode::kHelp, ""},
+      {{"--version"}, Mode::kVersion, ""},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line = ParseCommandLine(c.arguments);
+    EXPECT_EQ(line.mode, c.mode) << JoinArguments(c.arguments);
+    EXPECT_EQ(line.host, c.host) << JoinArguments(c.arguments);
+  }
+}
+
+}  // namespace
+}  // namespace trelvane

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Runs the real-ICMP tests in a namespace lab of their own, once on the datagram socket and once on
+# the raw fallback, plus the unprivileged terminal burst. Exit 77 (skipped) when the lab cannot be
+# built. Usage: run_probe_network.sh BUILD_DIR
+set -uo pipefail
+
+build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+skip() { echo "SKIPPED: $*"; exit 77; }
+
+[ "$(id -u)" = 0 ] || skip "network namespaces need root (CI runs these as root)"
+command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
+command -v ping >/dev/null || skip "iputils ping (the foreign flood) is not installed"
+lab=tv$$
+ip netns add "$lab-probe" 2>/dev/null || skip "this machine does not allow network namespaces"
+ip netns del "$lab-probe"
+
+cleanup() { "$here/netlab.sh" down "$lab"; rm -rf "${tmp:-}"; }
+trap cleanup EXIT
+"$here/netlab.sh" up "$lab" "$build/tests/echo_responder" || { echo "lab set-up failed"; exit 1; }
+near=$lab-n
+failed=0
+
+run_in_near() { timeout 300 ip netns exec "$near" "$@"; }
+
+echo "== datagram ICMP socket (ping_group_range open)"
+run_in_near sysctl -q -w net.ipv4.ping_group_range="0 2147483647"
+TRELVANE_LAB=10.199.77 TRELVANE_EXPECT_SOCKET=datagram run_in_near "$build/tests/probe_network_test" || failed=1
+
+echo "== raw ICMP socket (ping_group_range closed)"
+run_in_near sysctl -q -w net.ipv4.ping_group_range="1 0"
+TRELVANE_LAB=10.199.77 TRELVANE_EXPECT_SOCKET=raw run_in_near "$build/tests/probe_network_test" || failed=1
+
+# The terminal burst as an unprivileged user: no socket at all, then the datagram socket.
+tmp=$(mktemp -d)
+chmod 755 "$tmp"
+cp "$build/trelvane" "$tmp/"
+as_nobody() { run_in_near setpriv --reuid=65534 --regid=65534 --clear-groups "$tmp/trelvane" "$@"; }
+
+echo "== unprivileged, ping_group_range closed: Err and one hint"
+out=$(as_nobody --burst 127.0.0.1 2>"$tmp/err"); rc=$?
+errs=$(grep -c '^Err$' <<<"$out")
+hints=$(grep -c 'ping_group_range' "$tmp/err")
+if [ "$rc" = 0 ] && [ "$errs" = 24 ] && [ "$hints" = 1 ] && grep -q ' 100 2000$' <<<"$out"; then
+  echo "ok"
+else
+  echo "FAILED: rc=$rc, $errs Err lines, $hints hints"; cat "$tmp/err"; failed=1
+fi
+
+echo "== unprivileged, ping_group_range open: answers"
+run_in_near sysctl -q -w net.ipv4.ping_group_range="0 2147483647"
+out=$(as_nobody --burst 10.199.77.8 2>"$tmp/err"); rc=$?
+if [ "$rc" = 0 ] && [ "$(grep -c -E '^2[01] ms$' <<<"$out")" = 24 ] &&
+   grep -q -E '^[0-9]{2}/[0-9]{2}/[0-9]{4}-[0-9]{2}:[0-9]{2} 0 2[01]$' <<<"$out"; then
+  echo "ok"
+else
+  echo "FAILED: rc=$rc"; echo "$out"; cat "$tmp/err"; failed=1
+fi
+exit $failed

@@ -1,0 +1,138 @@
+// Real ICMP through the system echo service: on loopback, and in the namespace lab that
+// tests/network/run_probe_network.sh builds (our echo responder behind a veth pair). The lab's
+// address prefix comes in TRELVANE_LAB; which socket the prober must be using comes in
+// TRELVANE_EXPECT_SOCKET ("datagram" or "raw").
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "measure/burst_command.h"
+#include "measure/clock.h"
+#include "probe/pinger.h"
+#include "probe/system_echo_service.h"
+
+namespace trelvane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Lab(int host) {
+  const char* prefix = std::getenv("TRELVANE_LAB");
+  return std::string(prefix != nullptr ? prefix : "") + "." + std::to_string(host);
+}
+
+class ProbeNetworkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("TRELVANE_LAB") == nullptr) {
+      GTEST_SKIP() << "needs the namespace lab: run through tests/network/run_probe_network.sh";
+    }
+  }
+
+  std::string Ping(const std::string& host) const { return pinger_.Ping(host); }
+
+  std::unique_ptr<EchoService> service_ = MakeSystemEchoService();
+  Pinger pinger_{*service_};
+};
+
+// 20.5 ms on the responder's clock: the time truncates to 20, or 21 on a busy machine.
+void ExpectAbout20(const std::string& result) {
+  EXPECT_TRUE(result == "20 ms" || result == "21 ms") << result;
+}
+
+TEST_F(ProbeNetworkTest, UsesTheExpectedSocket) {
+  const char* expected = std::getenv("TRELVANE_EXPECT_SOCKET");
+  ASSERT_NE(expected, nullptr);
+  const int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
+  if (fd >= 0) close(fd);
+  // The prober tries the datagram socket first, so this tells which one it ends up with.
+  EXPECT_EQ(fd >= 0 ? "datagram" : "raw", std::string(expected));
+}
+
+TEST_F(ProbeNetworkTest, LoopbackAnswers) {
+  for (const char* host : {"127.0.0.1", "localhost", "127.3.4.5"}) {
+    const std::string result = Ping(host);
+    EXPECT_TRUE(result == "0 ms" || result == "1 ms") << host << ": " << result;
+  }
+}
+
+TEST_F(ProbeNetworkTest, AnswerAfter20Point5Ms) {
+  for (int i = 0; i < 5; ++i) ExpectAbout20(Ping(Lab(8)));
+}
+
+TEST_F(ProbeNetworkTest, RequestCarriesTtl245AndThePayload) {
+  // .9 answers only a request with time-to-live 245 and payload "PINGECHOICMPTEST".
+  ExpectAbout20(Ping(Lab(9)));
+}
+
+TEST_F(ProbeNetworkTest, SilenceTimesOutAfterTwoSeconds) {
+  const auto start = Clock::now();
+  EXPECT_EQ(Ping(Lab(3)), "Timeout");
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  EXPECT_GE(elapsed.count(), 2000 - 100);
+  EXPECT_LE(elapsed.count(), 2000 + 100);
+}
+
+TEST_F(ProbeNetworkTest, DestinationUnreachableIsAnError) {
+  const auto start = Clock::now();
+  EXPECT_EQ(Ping(Lab(4)), "Err");
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+}
+
+TEST_F(ProbeNetworkTest, NoRouteIsAnError) {
+  // Nothing leaves the lab: the near namespace has no route beyond its own /24.
+  EXPECT_EQ(Ping("10.250.1.1"), "Err");
+}
+
+TEST_F(ProbeNetworkTest, TtlExpiredInTransitGivesItsTime) { ExpectAbout20(Ping(Lab(7))); }
+
+TEST_F(ProbeNetworkTest, WrongAndDuplicateRepliesAreNeverCredited) {
+  // Every request first draws three wrong replies at once (a 0 ms answer if one were credited),
+  // then the right one, then a duplicate that lands while the next request is in flight.
+  for (int i = 0; i < 4; ++i) ExpectAbout20(Ping(Lab(5)));
+}
+
+TEST_F(ProbeNetworkTest, LateReplyIsNotCreditedToTheNextRequest) {
+  // The reply to the first request arrives 500 ms into the second.
+  EXPECT_EQ(Ping(Lab(6)), "Timeout");
+  EXPECT_EQ(Ping(Lab(6)), "Timeout");
+}
+
+TEST_F(ProbeNetworkTest, BurstWithEveryFourthDropped) {
+  const SystemClock clock;
+  int results = 0;
+  const Measurement m =
+      RunBurst([&] { return Ping(Lab(2)); }, clock, [&](std::string_view) { ++results; });
+  EXPECT_EQ(results, 24);
+  EXPECT_EQ(m.loss, "25");
+  EXPECT_TRUE(m.response == "20" || m.response == "21") << m.response;
+}
+
+TEST_F(ProbeNetworkTest, ForeignPingFloodChangesNothing) {
+  const pid_t flood = fork();
+  ASSERT_GE(flood, 0);
+  if (flood == 0) {
+    const std::string target = Lab(8);
+    execlp("ping", "ping", "-q", "-i", "0.01", "-w", "20", target.c_str(),
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(200'000);
+  for (int i = 0; i < 10; ++i) ExpectAbout20(Ping(Lab(8)));
+  kill(flood, SIGINT);
+  int status = 0;
+  waitpid(flood, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the flood did not run";
+}
+
+}  // namespace
+}  // namespace trelvane

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "fake_echo_service.h"
+#include "probe/pinger.h"
+
+namespace trelvane {
+namespace {
+
+using testing::Dotted;
+using testing::FakeEchoService;
+
+TEST(PingResultTest, EveryStatusGivesItsText) {
+  struct Case {
+    EchoStatus status;
+    std::uint32_t rtt_ms;
+    std::string text;
+  };
+  const Case cases[] = {
+      {EchoStatus::kSuccess, 23, "23 ms"},
+      {EchoStatus::kSuccess, 0, "0 ms"},
+      {EchoStatus::kTtlExpired, 31, "31 ms"},  // an expired time-to-live still counts as answered
+      {EchoStatus::kTimedOut, 0, "Timeout"},
+      {EchoStatus::kBadOption, 0, "Err"},
+      {EchoStatus::kBufferTooSmall, 0, "SZErr"},
+      // Destination unreachable and the rest, or no reply record at all: never a time of 0 ms.
+      {EchoStatus::kOther, 0, "Err"},
+      {EchoStatus::kOther, 17, "Err"},
+      {EchoStatus::kNoReply, 0, "Err"},
+  };
+  for (const Case& c : cases) {
+    FakeEchoService service;
+    service.replies.push_back(EchoReply{c.status, c.rtt_ms});
+    EXPECT_EQ(Pinger(service).Ping("10.0.0.1"), c.text) << StatusWord(c.status);
+  }
+}
+
+TEST(PingResultTest, SendsTheDesignedRequest) {
+  FakeEchoService service;
+  service.replies.push_back(EchoReply{EchoStatus::kSuccess, 5});
+  Pinger(service).Ping("10.1.2.3");
+  ASSERT_EQ(service.sent.size(), 1u);
+  EXPECT_EQ(service.sent[0].address, Dotted("10.1.2.3"));
+  EXPECT_EQ(service.sent[0].payload, "PINGECHOICMPTEST");
+  EXPECT_EQ(service.sent[0].ttl, 245);
+  EXPECT_EQ(service.sent[0].timeout_ms, 2000);
+}
+
+TEST(PingResultTest, TimeoutIsMadePositiveAndCapped) {
+  const std::pair<int, int> cases[] = {{2000, 2000},   {-1500, 1500},    {40000, 32767},
+                                       {32767, 32767}, {INT_MIN, 32767}, {0, 0}};
+  for (const auto& [given, used] : cases) {
+    FakeEchoService service;
+    Pinger(service).SendEcho(Dotted("10.0.0.1"), given, 245, "x");
+    ASSERT_EQ(service.sent.size(), 1u);
+    EXPECT_EQ(service.sent[0].timeout_ms, used) << given;
+  }
+}
+
+// How a host text is turned into an address: which texts are parsed, which are looked up.
+TEST(ResolveHostTest, ParsesShortDottedTextsAndLooksUpTheRest) {
+  struct Case {
+    std::string host;
+    bool parsed;
+    bool looked_up;
+    const char* sent_to;  // nullptr: nothing sent
+  };
+  const Case cases[] = {
+      {"127.0.0.1", true, false, "127.0.0.1"},
+      {"192.168.100.200", true, false, "192.168.100.200"},  // 15 characters
+      {"10.1", true, false, "10.0.0.1"},                    // inet_addr's short forms stand
+      // 16 characters or more: always by name, even when it starts with digits.
+      {"192.168.100.2000", false, true, "10.9.9.9"},
+      {"1234567890123456", false, true, nullptr},
+      // All ones and 0 are no addresses: looked up by name.
+      {"255.255.255.255", true, true, "10.9.9.8"},
+      {"0.0.0.0", true, true, nullptr},
+      {"", true, true, nullptr},
+      {"example.test", true, true, "10.9.9.7"},
+      {"nowhere.invalid", true, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    FakeEchoService service;
+    service.names = {{"192.168.100.2000", Dotted("10.9.9.9")},
+                     {"255.255.255.255", Dotted("10.9.9.8")},
+                     {"example.test", Dotted("10.9.9.7")}};
+    service.replies.push_back(EchoReply{EchoStatus::kSuccess, 12});
+    const std::string result = Pinger(service).Ping(c.host);
+    SCOPED_TRACE("host \"" + c.host + "\"");
+    EXPECT_EQ(!service.parsed.empty(), c.parsed);
+    EXPECT_EQ(service.looked_up,
+              c.looked_up ? std::vector<std::string>{c.host} : std::vector<std::string>{});
+    if (c.sent_to == nullptr) {
+      // A name that cannot be resolved sends nothing and is a failure, not "0 ms".
+      EXPECT_TRUE(service.sent.empty());
+      EXPECT_EQ(result, "Err");
+    } else {
+      ASSERT_EQ(service.sent.size(), 1u);
+      EXPECT_EQ(service.sent[0].address, Dotted(c.sent_to));
+      EXPECT_EQ(result, "12 ms");
+    }
+  }
+}
+
+TEST(ResolveHostTest, TextWithANulIsNeverCutShort) {
+  FakeEchoService service;
+  service.names = {{"127.0.0.1", Dotted("127.0.0.1")}};
+  const std::string host("127.0.0.1\0evil", 14);
+  EXPECT_EQ(Pinger(service).Ping(host), "Err");
+  EXPECT_TRUE(service.sent.empty());
+}
+
+TEST(ResolveHostTest, EveryCallResolvesAfresh) {
+  FakeEchoService service;
+  service.names = {{"moving.test", Dotted("10.0.0.1")}};
+  service.replies = {EchoReply{EchoStatus::kSuccess, 1}, EchoReply{EchoStatus::kSuccess, 1}};
+  const Pinger pinger(service);
+  pinger.Ping("moving.test");
+  service.names["moving.test"] = Dotted("10.0.0.2");
+  pinger.Ping("moving.test");
+  ASSERT_EQ(service.sent.size(), 2u);
+  EXPECT_EQ(service.sent[1].address, Dotted("10.0.0.2"));
+  EXPECT_EQ(service.looked_up.size(), 2u);
+}
+
+}  // namespace
+}  // namespace trelvane

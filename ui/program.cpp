@@ -1,0 +1,52 @@
+#include "ui/program.h"
+
+#include <QApplication>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "measure/burst_command.h"
+#include "measure/command_line.h"
+#include "probe/pinger.h"
+#include "probe/system_echo_service.h"
+
+namespace trelvane {
+namespace {
+
+int RunBurstCommand(const std::string& host) {
+  const std::unique_ptr<EchoService> service = MakeSystemEchoService();
+  const Pinger pinger(*service);
+  const SystemClock clock;
+  const Measurement measurement =
+      RunBurst([&] { return pinger.Ping(host); }, clock,
+               [](std::string_view result) { std::cout << result << std::endl; });
+  std::cout << MeasurementLine(measurement) << std::endl;
+  return 0;
+}
+
+}  // namespace
+
+int RunProgram(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const CommandLine line = ParseCommandLine(arguments);
+  switch (line.mode) {
+    case CommandLine::Mode::kHelp:
+      std::cout << UsageText();
+      return 0;
+    case CommandLine::Mode::kVersion:
+      std::cout << kProgramName << ' ' << kProgramVersion << '\n';
+      return 0;
+    case CommandLine::Mode::kUsageError:
+      std::cerr << "trelvane: --burst needs a host\n" << UsageText();
+      return 2;
+    case CommandLine::Mode::kBurst:
+      return RunBurstCommand(line.host);
+    case CommandLine::Mode::kWindow:
+      break;
+  }
+  QApplication application(argc, argv);
+  std::cerr << "trelvane: the window is not available in this build; use --burst HOST\n";
+  return 2;
+}
+
+}  // namespace trelvane
