@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64
   clang-format
   iproute2 iputils-ping util-linux procps
+  xvfb xauth xdotool x11-apps imagemagick trayer fonts-dejavu-core
 )
 
 missing=()

@@ -1,6 +1,8 @@
 #include "ui/program.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,6 +11,9 @@
 #include "measure/command_line.h"
 #include "probe/pinger.h"
 #include "probe/system_echo_service.h"
+#include "ui/echo_runner.h"
+#include "ui/form1.h"
+#include "ui/systray.h"
 
 namespace trelvane {
 namespace {
@@ -45,8 +50,22 @@ int RunProgram(int argc, char** argv) {
       break;
   }
   QApplication application(argc, argv);
-  std::cerr << "trelvane: the window is not available in this build; use --burst HOST\n";
-  return 2;
+  application.setApplicationName(QString::fromUtf8(kProgramName.data(), kProgramName.size()));
+  application.setApplicationVersion(
+      QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+  // The window hidden in the tray is no reason to end; closing it is.
+  application.setQuitOnLastWindowClosed(false);
+
+  const SystemClock clock;
+  ThreadedEchoRunner echo(MakeSystemEchoService());
+  Form1 form(clock, echo);
+  QObject::connect(&form, &Form1::Closed, &application, &QApplication::quit);
+  form.Load(QString::fromStdString(line.host));
+  if (!form.csys->intray()) form.show();
+  const int status = application.exec();
+  // End at once: a request still waiting for its timeout is not waited for.
+  std::fflush(nullptr);
+  std::_Exit(status);
 }
 
 }  // namespace trelvane

@@ -1,0 +1,392 @@
+// The main window driven as a user drives it, offscreen, with a fake echo runner and a fake clock.
+#include "ui/form1.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <memory>
+#include <thread>
+
+#include "fake_clock.h"
+#include "fake_echo_runner.h"
+#include "ui/systray.h"
+
+namespace trelvane {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeEchoRunner;
+
+const QString kCaption = QString::fromUtf8("Trelvane v0.4 par vElUdrak");
+const QString kStopped = QString::fromUtf8("Arr\u00eat");
+const QString kWaiting = QString::fromUtf8("mesure dans moins d'1 mn...");
+
+QColor TextColour(const QWidget* w) { return w->palette().color(QPalette::WindowText); }
+
+void Yield() {
+  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+// Lets the event loop run until `done` holds or `timeout_ms` have passed; true if it holds.
+template <typename Predicate>
+bool WaitUntil(Predicate done, int timeout_ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+class Form1Test : public ::testing::Test {
+ protected:
+  void SetUp() override { form_ = std::make_unique<Form1>(clock_, echo_); }
+
+  template <typename T>
+  T* Control(const char* name) const {
+    T* control = form_->findChild<T*>(name);
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+  }
+  QString Text(const char* name) const { return Control<QLabel>(name)->text(); }
+
+  // Starts a run and lets its first tick come.
+  void StartRun() {
+    form_->Load("");
+    form_->Command1->click();
+    form_->OnTimer1Tick();
+  }
+
+  // Answers the requests of the burst in progress with `results`, one after another.
+  void Answer(const std::vector<std::string>& results) {
+    for (const std::string& result : results) {
+      ASSERT_EQ(echo_.pending.size(), 1u);
+      echo_.Complete(result);
+      Yield();
+    }
+  }
+
+  void RunBurst(const std::vector<std::string>& results) {
+    form_->OnTimer1Tick();
+    Answer(results);
+  }
+
+  FakeClock clock_{LocalTime{2026, 12, 6, 14, 4, 30}};
+  FakeEchoRunner echo_;
+  std::unique_ptr<Form1> form_;
+};
+
+std::vector<std::string> Repeat(int count, const std::string& text) {
+  return std::vector<std::string>(count, text);
+}
+
+TEST_F(Form1Test, EveryControlHasItsDesign) {
+  const QColor none;
+  const QColor green(0, 128, 0), red(192, 0, 0), grey(128, 128, 128), black(0, 0, 0);
+  struct Design {
+    const char* name;
+    const char* container;
+    const char* text;
+    int left, top, width, height;
+    QColor colour;
+    bool right;
+  };
+  const Design designs[] = {
+      {"Combo1", "Form1", "", 480, 4080, 2175, 315, none, false},
+      {"Command6", "Form1", "<<", 3960, 4320, 375, 255, none, false},
+      {"Command5", "Form1", ">>", 5040, 4320, 375, 255, none, false},
+      {"Command4", "Form1", "<", 4320, 4320, 375, 255, none, false},
+      {"Command3", "Form1", ">", 4680, 4320, 375, 255, none, false},
+      {"Frame2", "Form1", "Depuis le d\u00e9but", 360, 2880, 2415, 1095, none, false},
+      {"Label8", "Frame2", "Tps de r\u00e9ponse :", 240, 720, 1335, 255, none, false},
+      {"Label13", "Frame2", "", 840, 240, 1455, 255, none, false},
+      {"Label12", "Frame2", "Packet Loss :", 240, 480, 1695, 255, none, false},
+      {"Label6", "Frame2", "Date :", 240, 240, 1575, 255, none, false},
+      {"Label9", "Frame2", "0ms", 1440, 720, 855, 255, green, true},
+      {"Label7", "Frame2", "0%", 1800, 480, 495, 255, red, true},
+      {"Frame1", "Form1", "Derni\u00e8re mesure", 360, 1680, 2415, 1095, none, false},
+      {"Label11", "Frame1", "", 840, 240, 1455, 255, none, false},
+      {"Label10", "Frame1", "Date :", 240, 240, 1815, 255, none, false},
+      {"Label5", "Frame1", "0ms", 1560, 720, 735, 255, green, true},
+      {"Label4", "Frame1", "Tps de r\u00e9ponse :", 240, 720, 1335, 255, none, false},
+      {"Label3", "Frame1", "0%", 1800, 480, 495, 255, red, true},
+      {"Label2", "Frame1", "Packet Loss :", 240, 480, 1695, 255, none, false},
+      {"Picture1", "Form1", "", 3360, 240, 5000, 4000, none, false},
+      {"URL", "Form1", "", 840, 240, 1935, 285, none, false},
+      {"Command2", "Form1", "Stop", 1680, 720, 1095, 375, none, false},
+      {"Command1", "Form1", "GO", 360, 720, 1095, 375, none, false},
+      {"lh2", "Form1", "", 5610, 4320, 495, 255, none, false},
+      {"lh4", "Form1", "", 6120, 4320, 1815, 255, grey, false},
+      {"lh3", "Form1", "", 8055, 4320, 495, 255, none, false},
+      {"Label28", "Form1", "500ms", 8400, 600, 495, 255, green, false},
+      {"lh1", "Form1", "", 3120, 4320, 495, 255, none, false},
+      {"Label24", "Form1", "200ms", 8400, 960, 495, 255, green, false},
+      {"Label23", "Form1", "100ms", 8400, 1350, 495, 255, green, false},
+      {"Label22", "Form1", "50ms", 8400, 2160, 495, 255, green, false},
+      {"Label21", "Form1", "0ms", 8400, 4080, 495, 255, green, false},
+      {"Label19", "Form1", "2000ms", 8400, 195, 615, 255, green, false},
+      {"Label18", "Form1", "0%", 2880, 4080, 465, 225, red, true},
+      {"Label17", "Form1", "50%", 2880, 2160, 465, 225, red, true},
+      {"Label16", "Form1", "100%", 2880, 240, 465, 225, red, true},
+      {"Label14", "Form1", "Statut :", 360, 1320, 615, 255, none, false},
+      {"Label15", "Form1", "", 1080, 1320, 2175, 255, black, false},
+      {"Label1", "Form1", "URL:", 360, 300, 375, 195, none, false},
+      {"Command7", "Form1", "R\u00e9duire", 8400, 2760, 855, 375, none, false},
+  };
+  const QColor default_text = QApplication::palette().color(QPalette::WindowText);
+  auto px = [](int twips) { return qRound(twips / 15.0); };
+  for (const Design& d : designs) {
+    SCOPED_TRACE(d.name);
+    QWidget* w = form_->findChild<QWidget*>(d.name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->parentWidget()->objectName(), d.container);
+    EXPECT_EQ(w->geometry(), QRect(px(d.left), px(d.top), px(d.width), px(d.height)));
+    QString text;
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      text = label->text();
+      EXPECT_EQ(TextColour(label), d.colour.isValid() ? d.colour : default_text);
+      EXPECT_EQ(bool(label->alignment() & Qt::AlignRight), d.right);
+    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+      text = button->text();
+    } else if (auto* frame = qobject_cast<QGroupBox*>(w)) {
+      text = frame->title();
+    } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      text = edit->text();
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      text = combo->currentText();
+      EXPECT_TRUE(combo->isEditable());
+    }
+    EXPECT_EQ(text, QString::fromUtf8(d.text));
+  }
+  EXPECT_EQ(form_->objectName(), "Form1");
+  EXPECT_EQ(form_->windowTitle(), kCaption);
+  EXPECT_EQ(form_->size(), QSize(599, 310));
+  EXPECT_TRUE(form_->Command7->isHidden());
+  EXPECT_EQ(form_->findChild<QWidget*>("Line2")->geometry(), QRect(224, 280, 1, 8));
+  EXPECT_EQ(form_->findChild<QWidget*>("Line3")->geometry(), QRect(554, 280, 1, 8));
+  EXPECT_EQ(form_->Timer1->interval(), 60000);
+  EXPECT_EQ(form_->Timer2->interval(), 50);
+  EXPECT_FALSE(form_->Timer2->isActive());
+  EXPECT_EQ(form_->csys->objectName(), "csys");
+
+  // Keyboard focus follows the designed order (inner widgets such as the combo box's editor have
+  // no name and are passed over).
+  const QStringList order = {"Command1", "Command2", "URL",      "Picture1", "Command3",
+                             "Command4", "Command5", "Command6", "Combo1",   "Command7"};
+  QStringList chain;
+  QWidget* w = form_->Command1;
+  do {
+    if (order.contains(w->objectName()) && !chain.contains(w->objectName())) {
+      chain << w->objectName();
+    }
+    w = w->nextInFocusChain();
+  } while (w != form_->Command1);
+  EXPECT_EQ(chain, order);
+}
+
+TEST_F(Form1Test, EmptyCommandLineComesUpIdle) {
+  form_->Load("");
+  EXPECT_EQ(form_->URL->text(), "www.wikipedia.org");
+  EXPECT_TRUE(form_->Command1->isEnabled());
+  EXPECT_TRUE(form_->Combo1->isEnabled());
+  EXPECT_TRUE(form_->URL->isEnabled());
+  EXPECT_FALSE(form_->Command2->isEnabled());
+  EXPECT_FALSE(form_->Timer1->isActive());
+  EXPECT_TRUE(form_->stop_requested());
+  EXPECT_EQ(form_->Label15->text(), kStopped);
+  EXPECT_EQ(TextColour(form_->Label15), QColor(0, 0, 0));
+  EXPECT_EQ(form_->Combo1->currentText(), QString::fromUtf8("Historiques...(date d\u00e9but)"));
+  for (QPushButton* b : {form_->Command3, form_->Command4, form_->Command5, form_->Command6}) {
+    EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+  }
+  EXPECT_EQ(form_->csys->TrayTip(), kCaption);
+  EXPECT_FALSE(form_->csys->intray());
+  EXPECT_TRUE(echo_.hosts.empty());
+}
+
+TEST_F(Form1Test, HostOnTheCommandLineStartsARun) {
+  form_->Load("10.0.0.1");
+  EXPECT_EQ(form_->URL->text(), "10.0.0.1");
+  EXPECT_FALSE(form_->Command1->isEnabled());
+  EXPECT_FALSE(form_->Combo1->isEnabled());
+  EXPECT_FALSE(form_->URL->isEnabled());
+  EXPECT_TRUE(form_->Command2->isEnabled());
+  EXPECT_TRUE(form_->Timer1->isActive());
+  EXPECT_EQ(form_->Timer1->interval(), 1000);
+  EXPECT_FALSE(form_->stop_requested());
+  EXPECT_EQ(form_->Label13->text(), "06/12/2026 - 14:04");
+  // The first tick comes a second later, and sends to the host as typed.
+  EXPECT_TRUE(WaitUntil([&] { return !echo_.hosts.empty(); }, 3000));
+  EXPECT_EQ(echo_.hosts[0], "10.0.0.1");
+  EXPECT_EQ(form_->Timer1->interval(), 60000);
+}
+
+TEST_F(Form1Test, ProgressTextsOfABurst) {
+  StartRun();
+  EXPECT_EQ(TextColour(form_->Label15), QColor(192, 0, 0));
+  EXPECT_EQ(form_->series().Count(), 1);
+  EXPECT_EQ(form_->series().Item(0)->stamp, "...");
+  for (QPushButton* b :
+       {form_->Command3, form_->Command4, form_->Command5, form_->Command6, form_->Command7}) {
+    EXPECT_FALSE(b->isEnabled());
+  }
+  const int expected[] = {4,  8,  12, 16, 20, 25, 29, 33, 37, 41, 45, 50,
+                          54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95, 100};
+  for (int percent : expected) {
+    ASSERT_EQ(echo_.pending.size(), 1u);
+    EXPECT_EQ(form_->Label15->text(), QString("en cours (%1%)").arg(percent));
+    echo_.Complete("20 ms");
+    // The newest entry is rewritten after every request.
+    EXPECT_EQ(form_->series().Item(0)->response, "20");
+    Yield();
+  }
+  EXPECT_TRUE(echo_.pending.empty());
+  EXPECT_EQ(form_->Label15->text(), kWaiting);
+  EXPECT_EQ(TextColour(form_->Label15), QColor(192, 64, 0));
+  EXPECT_TRUE(form_->Command7->isEnabled());
+}
+
+TEST_F(Form1Test, FiguresInLabelsCaptionAndTip) {
+  StartRun();
+  Answer(Repeat(24, "20 ms"));
+  EXPECT_EQ(form_->Label3->text(), "0%");
+  EXPECT_EQ(form_->Label5->text(), "20ms");
+  EXPECT_EQ(form_->Label11->text(), "06/12/2026 - 14:04");
+  EXPECT_EQ(form_->windowTitle(), "0% 20ms - " + kCaption);
+  EXPECT_EQ(form_->csys->TrayTip(), form_->windowTitle());
+  // After the first measurement the since-start figures equal the latest.
+  EXPECT_EQ(form_->Label7->text(), "0%");
+  EXPECT_EQ(form_->Label9->text(), "20ms");
+
+  clock_.Set(LocalTime{2026, 12, 6, 14, 5, 30});
+  RunBurst(Repeat(24, "Timeout"));
+  EXPECT_EQ(form_->Label3->text(), "100%");
+  EXPECT_EQ(form_->Label5->text(), "2000ms");
+  EXPECT_EQ(form_->windowTitle(), "100% 2000ms - " + kCaption);
+  EXPECT_EQ(form_->Label7->text(), "50%");     // (0 + 100) / 2
+  EXPECT_EQ(form_->Label9->text(), "1010ms");  // (20 + 2000) / 2: the 2000 counts
+
+  std::vector<std::string> mixed = Repeat(7, "Timeout");
+  for (int i = 0; i < 16; ++i) mixed.push_back("23 ms");
+  mixed.push_back("32 ms");  // 17 answers, 400 ms in all
+  RunBurst(mixed);
+  EXPECT_EQ(form_->Label3->text(), "29%");
+  EXPECT_EQ(form_->Label5->text(), "23ms");
+  EXPECT_EQ(form_->Label7->text(), "43%");    // (0 + 100 + 29) / 3
+  EXPECT_EQ(form_->Label9->text(), "681ms");  // (20 + 2000 + 23) / 3
+  EXPECT_EQ(form_->series().Count(), 3);
+  EXPECT_EQ(form_->series().Item(0)->stamp, "06/12/2026-14:05");
+}
+
+TEST_F(Form1Test, StopDuringABurstKeepsTheCountedRequests) {
+  StartRun();
+  Answer(Repeat(24, "10 ms"));
+  const QString caption = form_->windowTitle();
+
+  form_->OnTimer1Tick();
+  Answer({"30 ms", "Timeout", "30 ms", "30 ms", "30 ms"});  // k = 5
+  form_->Command2->click();                                 // while request 6 waits
+  EXPECT_EQ(form_->Label15->text(), kStopped);
+  EXPECT_FALSE(form_->Timer1->isActive());
+  echo_.Complete("50 ms");
+  Yield();
+
+  EXPECT_TRUE(echo_.pending.empty()) << "no request after the stop";
+  EXPECT_EQ(form_->series().replies().size(), 6u);  // request 6 recorded, not counted
+  EXPECT_EQ(*form_->series().Item(0), (Measurement{"06/12/2026-14:04", "20", "30"}));
+  EXPECT_EQ(form_->Label15->text(), kStopped);
+  EXPECT_EQ(form_->Label3->text(), "0%");
+  EXPECT_EQ(form_->Label5->text(), "10ms");
+  EXPECT_EQ(form_->windowTitle(), caption);
+  EXPECT_EQ(form_->csys->TrayTip(), caption);
+}
+
+TEST_F(Form1Test, StopAfterTheLastRequestWritesNothing) {
+  StartRun();
+  Answer(Repeat(23, "10 ms"));
+  echo_.Complete("10 ms");  // the 24th, then Stop before the burst ends
+  form_->Stop();
+  Yield();
+  EXPECT_EQ(form_->Label15->text(), kStopped);
+  EXPECT_EQ(form_->Label3->text(), "0%");
+  EXPECT_EQ(form_->Label5->text(), "0ms");
+  EXPECT_EQ(form_->windowTitle(), kCaption);
+}
+
+TEST_F(Form1Test, StopThenGoWhileARequestWaits) {
+  StartRun();
+  Answer({"10 ms", "10 ms", "10 ms"});
+  form_->Command2->click();
+  form_->Command1->click();  // GO again before request 4 of the old burst has come back
+  EXPECT_EQ(form_->series().Count(), 0);
+
+  echo_.Complete("999 ms");  // the old burst's reply
+  Yield();
+  EXPECT_TRUE(echo_.pending.empty()) << "the old burst goes no further";
+  EXPECT_EQ(form_->series().Count(), 0);
+  EXPECT_TRUE(form_->series().replies().empty());
+  EXPECT_EQ(form_->Label15->text(), kStopped);
+
+  // The new run's first tick runs a burst of its own, untouched by the old one.
+  form_->OnTimer1Tick();
+  form_->OnTimer1Tick();  // a tick during a burst starts no second burst
+  EXPECT_EQ(echo_.pending.size(), 1u);
+  Answer(Repeat(24, "40 ms"));
+  EXPECT_EQ(form_->series().Count(), 1);
+  EXPECT_EQ(form_->Label5->text(), "40ms");
+  EXPECT_EQ(form_->Label9->text(), "40ms");
+}
+
+TEST_F(Form1Test, StoppedRunNeverShowsTheWaitingText) {
+  StartRun();
+  Answer(Repeat(24, "10 ms"));
+  EXPECT_EQ(form_->Label15->text(), kWaiting);
+  form_->Stop();
+  Yield();
+  EXPECT_EQ(form_->Label15->text(), kStopped);
+  EXPECT_EQ(TextColour(form_->Label15), QColor(0, 0, 0));
+}
+
+TEST(ThreadedEchoRunnerTest, ResultComesBackOnTheUiThreadWithoutBlockingIt) {
+  class SlowService final : public EchoService {
+   public:
+    Address ParseAddress(std::string_view) override { return 0x0100007F; }
+    Address LookupHost(std::string_view) override { return 0; }
+    EchoReply SendEcho(const EchoRequest&) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      return EchoReply{EchoStatus::kSuccess, 7};
+    }
+  };
+  auto runner = std::make_unique<ThreadedEchoRunner>(std::make_shared<SlowService>());
+  std::string result;
+  bool on_ui_thread = false;
+  const auto start = std::chrono::steady_clock::now();
+  runner->Ping("127.0.0.1", [&](const std::string& r) {
+    result = r;
+    on_ui_thread = QThread::currentThread() == QCoreApplication::instance()->thread();
+  });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_TRUE(WaitUntil([&] { return !result.empty(); }, 3000));
+  EXPECT_EQ(result, "7 ms");
+  EXPECT_TRUE(on_ui_thread);
+
+  // A runner that goes away while a request waits drops the late result.
+  bool called = false;
+  runner->Ping("127.0.0.1", [&](const std::string&) { called = true; });
+  runner.reset();
+  WaitUntil([] { return false; }, 500);
+  EXPECT_FALSE(called);
+}
+
+}  // namespace
+}  // namespace trelvane

@@ -1,0 +1,415 @@
+#include "ui/form1.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+#include "graph/geometry.h"
+#include "ui/bolt_icon.h"
+#include "ui/echo_runner.h"
+#include "ui/graph_view.h"
+#include "ui/systray.h"
+
+namespace trelvane {
+namespace {
+
+constexpr int kFirstTickMs = 1000;
+constexpr int kTickMs = 60000;
+constexpr int kScrollTickMs = 50;
+constexpr long kBlack = 0;
+constexpr long kBurstColour = 192;       // dark red
+constexpr long kMeasuredColour = 16576;  // dark orange
+const char* const kStopped = "Arr\u00eat";
+const char* const kWaiting = "mesure dans moins d'1 mn...";
+const char* const kRunListPrompt = "Historiques...(date d\u00e9but)";
+
+// Places and sizes are designed in twips, 15 to the pixel at 96 dpi; Qt scales the pixels for
+// other screens.
+int Px(int twips) { return qRound(twips / 15.0); }
+
+QRect Place(int left, int top, int width, int height) {
+  return QRect(Px(left), Px(top), Px(width), Px(height));
+}
+
+// A colour as the designed long value: blue × 65536 + green × 256 + red.
+QColor VbColour(long value) {
+  return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                static_cast<int>((value >> 16) & 0xFF));
+}
+
+const QColor kDarkGreen(0, 128, 0);
+const QColor kDarkRed(192, 0, 0);
+const QColor kGrey(128, 128, 128);
+
+void SetTextColour(QWidget* widget, const QColor& colour) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  widget->setPalette(palette);
+}
+
+struct LabelDesign {
+  const char* name;
+  int container;  // 0 the window, 1 Frame1, 2 Frame2
+  const char* text;
+  int left, top, width, height;
+  QColor colour;  // invalid: the default
+  bool right_aligned;
+};
+
+}  // namespace
+
+Form1::Form1(const Clock& clock, EchoRunner& echo, QWidget* parent)
+    : QWidget(parent), clock_(clock), echo_(echo) {
+  BuildControls();
+}
+
+Form1::~Form1() = default;
+
+void Form1::BuildControls() {
+  setObjectName("Form1");
+  setWindowTitle(kDesignedCaption);
+  setWindowIcon(BoltIcon());
+  setFixedSize(Px(8985), Px(4650));
+  // The design's texts were fitted to an 8-point dialog font: keep the desktop's family at that
+  // size, so that no caption is cut.
+  QFont font = this->font();
+  font.setPointSize(8);
+  setFont(font);
+  // Frames in the classic manner: the title sits on the border line.
+  setStyleSheet(
+      "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
+      "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }");
+
+  auto button = [this](const char* name, const char* text, QRect place) {
+    auto* b = new QPushButton(QString::fromUtf8(text), this);
+    b->setObjectName(name);
+    b->setGeometry(place);
+    b->setAutoDefault(false);
+    return b;
+  };
+  Command7 = button("Command7", "R\u00e9duire", Place(8400, 2760, 855, 375));
+  Command7->setVisible(false);
+  connect(Command7, &QPushButton::clicked, this, [this] { Hide(); });
+
+  Combo1 = new QComboBox(this);
+  Combo1->setObjectName("Combo1");
+  Combo1->setGeometry(Place(480, 4080, 2175, 315));
+  Combo1->setEditable(true);
+  Combo1->setInsertPolicy(QComboBox::NoInsert);
+
+  Command6 = button("Command6", "<<", Place(3960, 4320, 375, 255));
+  Command5 = button("Command5", ">>", Place(5040, 4320, 375, 255));
+  Command4 = button("Command4", "<", Place(4320, 4320, 375, 255));
+  Command3 = button("Command3", ">", Place(4680, 4320, 375, 255));
+
+  Frame2 = new QGroupBox(QString::fromUtf8("Depuis le d\u00e9but"), this);
+  Frame2->setObjectName("Frame2");
+  Frame2->setGeometry(Place(360, 2880, 2415, 1095));
+  Frame1 = new QGroupBox(QString::fromUtf8("Derni\u00e8re mesure"), this);
+  Frame1->setObjectName("Frame1");
+  Frame1->setGeometry(Place(360, 1680, 2415, 1095));
+
+  const QColor none;
+  const LabelDesign labels[] = {
+      {"Label8", 2, "Tps de r\u00e9ponse :", 240, 720, 1335, 255, none, false},
+      {"Label13", 2, "", 840, 240, 1455, 255, none, false},
+      {"Label12", 2, "Packet Loss :", 240, 480, 1695, 255, none, false},
+      {"Label6", 2, "Date :", 240, 240, 1575, 255, none, false},
+      {"Label9", 2, "0ms", 1440, 720, 855, 255, kDarkGreen, true},
+      {"Label7", 2, "0%", 1800, 480, 495, 255, kDarkRed, true},
+      {"Label11", 1, "", 840, 240, 1455, 255, none, false},
+      {"Label10", 1, "Date :", 240, 240, 1815, 255, none, false},
+      {"Label5", 1, "0ms", 1560, 720, 735, 255, kDarkGreen, true},
+      {"Label4", 1, "Tps de r\u00e9ponse :", 240, 720, 1335, 255, none, false},
+      {"Label3", 1, "0%", 1800, 480, 495, 255, kDarkRed, true},
+      {"Label2", 1, "Packet Loss :", 240, 480, 1695, 255, none, false},
+      {"lh2", 0, "", 5610, 4320, 495, 255, none, false},
+      {"lh4", 0, "", 6120, 4320, 1815, 255, kGrey, false},
+      {"lh3", 0, "", 8055, 4320, 495, 255, none, false},
+      {"Label28", 0, "500ms", 8400, 600, 495, 255, kDarkGreen, false},
+      {"lh1", 0, "", 3120, 4320, 495, 255, none, false},
+      {"Label24", 0, "200ms", 8400, 960, 495, 255, kDarkGreen, false},
+      {"Label23", 0, "100ms", 8400, 1350, 495, 255, kDarkGreen, false},
+      {"Label22", 0, "50ms", 8400, 2160, 495, 255, kDarkGreen, false},
+      {"Label21", 0, "0ms", 8400, 4080, 495, 255, kDarkGreen, false},
+      {"Label19", 0, "2000ms", 8400, 195, 615, 255, kDarkGreen, false},
+      {"Label18", 0, "0%", 2880, 4080, 465, 225, kDarkRed, true},
+      {"Label17", 0, "50%", 2880, 2160, 465, 225, kDarkRed, true},
+      {"Label16", 0, "100%", 2880, 240, 465, 225, kDarkRed, true},
+      {"Label14", 0, "Statut :", 360, 1320, 615, 255, none, false},
+      {"Label15", 0, "", 1080, 1320, 2175, 255, QColor(Qt::black), false},
+      {"Label1", 0, "URL:", 360, 300, 375, 195, none, false},
+  };
+  QWidget* containers[] = {this, Frame1, Frame2};
+  for (const LabelDesign& design : labels) {
+    auto* label = new QLabel(QString::fromUtf8(design.text), containers[design.container]);
+    label->setObjectName(design.name);
+    label->setGeometry(Place(design.left, design.top, design.width, design.height));
+    label->setAlignment((design.right_aligned ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+    if (design.colour.isValid()) SetTextColour(label, design.colour);
+  }
+  auto label = [this](const char* name) { return findChild<QLabel*>(name); };
+  Label3 = label("Label3");
+  Label5 = label("Label5");
+  Label7 = label("Label7");
+  Label9 = label("Label9");
+  Label11 = label("Label11");
+  Label13 = label("Label13");
+  Label15 = label("Label15");
+  lh1 = label("lh1");
+  lh2 = label("lh2");
+  lh3 = label("lh3");
+  lh4 = label("lh4");
+  // Where a caption and its value overlap, the value lies on top.
+  for (QLabel* value : {Label3, Label5, Label7, Label9, Label11, Label13}) value->raise();
+
+  Picture1 = new GraphView(this);
+  Picture1->setObjectName("Picture1");
+  Picture1->setGeometry(Place(3360, 240, 5000, 4000));
+  Picture1->setFocusPolicy(Qt::TabFocus);
+
+  URL = new QLineEdit(this);
+  URL->setObjectName("URL");
+  URL->setGeometry(Place(840, 240, 1935, 285));
+  URL->setMaxLength(std::numeric_limits<int>::max());
+
+  Command2 = button("Command2", "Stop", Place(1680, 720, 1095, 375));
+  Command1 = button("Command1", "GO", Place(360, 720, 1095, 375));
+  connect(Command1, &QPushButton::clicked, this, [this] { Start(); });
+  connect(Command2, &QPushButton::clicked, this, [this] { Stop(); });
+
+  auto tick_mark = [this](const char* name, int x, int y1, int y2) {
+    auto* line = new QFrame(this);
+    line->setObjectName(name);
+    line->setFrameShape(QFrame::VLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setLineWidth(1);
+    line->setGeometry(Px(x), Px(y1), 1, Px(y2) - Px(y1));
+  };
+  tick_mark("Line3", 8310, 4200, 4320);
+  tick_mark("Line2", 3360, 4200, 4320);
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(kTickMs);
+  connect(Timer1, &QTimer::timeout, this, &Form1::OnTimer1Tick);
+  Timer2 = new QTimer(this);
+  Timer2->setObjectName("Timer2");
+  Timer2->setInterval(kScrollTickMs);
+
+  csys = new SysTrayCtl::cSysTray(BoltIcon(), this);
+  connect(csys, &SysTrayCtl::cSysTray::IconEvent, this, [this](int, int) { Restore(); });
+
+  // The keyboard focus order of the design.
+  QWidget* order[] = {Command1, Command2, URL,      Picture1, Command3,
+                      Command4, Command5, Command6, Combo1,   Command7};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+void Form1::Load(const QString& command_line) {
+  BaseCaption_ = windowTitle();
+  csys->setTrayTip(BaseCaption_);
+  csys->setIntray(false);
+
+  command_line_ = command_line;
+  URL->setText(command_line_.isEmpty() ? QString(kDefaultHost) : command_line_);
+
+  large_scroll_step_ = 20;
+  scroll_offset_ = 0;
+  stop_requested_ = false;
+
+  Timer1->stop();
+  Command2->setEnabled(false);
+  SetStatusColour(kBlack);
+  SetStatus(QString());
+  SetScrollButtonsEnabled(false);
+
+  Picture1->Clear();
+  Picture1->Draw(StartupGrid());
+
+  Stop();
+  if (!command_line_.isEmpty()) {
+    Start();
+    Hide();
+  }
+}
+
+void Form1::Start() {
+  series_.Clear();
+  stop_requested_ = false;
+  scroll_offset_ = 0;
+  // A burst of an earlier run that is still waiting for a reply no longer touches anything.
+  ++generation_;
+
+  Command1->setEnabled(false);
+  Combo1->setEnabled(false);
+  URL->setEnabled(false);
+  Command2->setEnabled(true);
+  URL->repaint();
+
+  const LocalTime now = clock_.Now();
+  Label13->setText(QString::fromStdString(FormatDate(now) + " - " + FormatMinute(now)));
+  Label13->repaint();
+
+  Timer1->setInterval(kFirstTickMs);
+  Timer1->start();
+}
+
+void Form1::Stop() {
+  stop_requested_ = true;
+  Timer1->stop();
+  Command2->setEnabled(false);
+  Command1->setEnabled(true);
+  Combo1->setEnabled(true);
+  URL->setEnabled(true);
+  SetStatusColour(kBlack);
+  SetStatus(QString::fromUtf8(kStopped));
+  Label15->repaint();
+
+  Combo1->clear();
+  Combo1->setEditText(QString::fromUtf8(kRunListPrompt));
+  Combo1->lineEdit()->setCursorPosition(0);
+}
+
+void Form1::Hide() {
+  if (!SysTrayCtl::cSysTray::Available()) {
+    // Hidden without a tray icon, nothing could bring the window back: it stays in the task bar.
+    static bool said = false;
+    if (!said) {
+      std::fprintf(stderr,
+                   "trelvane: this desktop has no notification area; the window stays minimised "
+                   "in the task bar\n");
+      said = true;
+    }
+    if (!isMinimized()) setWindowState(windowState() | Qt::WindowMinimized);
+    return;
+  }
+  if (!isMinimized()) setWindowState(windowState() | Qt::WindowMinimized);
+  setVisible(false);
+  csys->setIntray(true);
+}
+
+void Form1::Restore() {
+  csys->setIntray(false);
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  setVisible(true);
+}
+
+void Form1::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && isVisible()) Hide();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  QWidget::closeEvent(event);
+  emit Closed();
+}
+
+void Form1::RedrawGraph() { Command7->setEnabled(true); }
+
+void Form1::SetStatus(const QString& text) { Label15->setText(text); }
+
+void Form1::SetStatusColour(long vb_colour) { SetTextColour(Label15, VbColour(vb_colour)); }
+
+void Form1::SetScrollButtonsEnabled(bool enabled) {
+  for (QPushButton* b : {Command3, Command4, Command5, Command6}) b->setEnabled(enabled);
+}
+
+void Form1::OnTimer1Tick() {
+  // A burst of this run still under way (a very slow name lookup): never two at once.
+  if (burst_running()) return;
+  Timer1->setInterval(kTickMs);
+  series_.ClearReplies();
+  series_.OpenMeasurement();
+  SetStatusColour(kBurstColour);
+  SetStatus("en cours (0%)");
+  SetScrollButtonsEnabled(false);
+  Command7->setEnabled(false);
+
+  burst_ = Burst{};
+  burst_.active = true;
+  burst_.generation = generation_;
+  SendNextRequest();
+}
+
+void Form1::SendNextRequest() {
+  ++burst_.request;
+  SetStatus(QString("en cours (%1%)").arg(ProgressPercent(burst_.request)));
+  Label15->repaint();
+  const unsigned generation = burst_.generation;
+  QPointer<Form1> self(this);
+  echo_.Ping(URL->text().toStdString(), [self, generation](const std::string& result) {
+    if (self) self->OnReply(generation, result);
+  });
+}
+
+void Form1::OnReply(unsigned generation, const std::string& result) {
+  if (generation != generation_ || !burst_.active) return;
+  series_.AddReply(result);
+  if (stop_requested_) {
+    AbandonBurst();
+    return;
+  }
+  burst_.counters.Count(result);
+  series_.SetNewest(Measurement{FormatStamp(clock_.Now()),
+                                std::to_string(burst_.counters.LossPercent()),
+                                std::to_string(burst_.counters.ResponseTimeMs())});
+  // The yield: the next request, or the end of the burst, runs from the event loop.
+  QTimer::singleShot(0, this, [this, generation] { ContinueBurst(generation); });
+}
+
+void Form1::ContinueBurst(unsigned generation) {
+  if (generation != generation_ || !burst_.active) return;
+  if (burst_.request < kRequestsPerBurst) {
+    SendNextRequest();
+  } else {
+    FinishBurst();
+  }
+}
+
+void Form1::AbandonBurst() {
+  burst_.active = false;
+  SetStatus(QString::fromUtf8(kStopped));
+  Label15->repaint();
+}
+
+void Form1::FinishBurst() {
+  if (stop_requested_) {
+    AbandonBurst();
+    return;
+  }
+  burst_.active = false;
+  const Measurement& newest = *series_.Item(0);
+  AppendHistoryLine(MeasurementLine(newest));
+
+  Label3->setText(QString::fromStdString(newest.loss) + "%");
+  Label5->setText(QString::fromStdString(newest.response) + "ms");
+  const QString caption = Label3->text() + " " + Label5->text() + " - " + BaseCaption_;
+  setWindowTitle(caption);
+  csys->setTrayTip(caption);
+  Label11->setText(QString::fromStdString(newest.stamp.substr(0, 10) + " - " +
+                                          newest.stamp.substr(newest.stamp.size() - 5)));
+  RedrawGraph();
+
+  if (const std::optional<SinceStart> figures = SinceStartFigures(series_)) {
+    Label7->setText(QString::number(figures->loss) + "%");
+    Label9->setText(QString::number(figures->response) + "ms");
+  }
+  SetStatusColour(kMeasuredColour);
+  SetStatus(QString::fromUtf8(kWaiting));
+  update();
+}
+
+void Form1::AppendHistoryLine(const std::string&) {}
+
+}  // namespace trelvane

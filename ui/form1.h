@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <string>
+
+#include "measure/burst.h"
+#include "measure/clock.h"
+#include "measure/series.h"
+
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace SysTrayCtl {
+class cSysTray;
+}
+
+namespace trelvane {
+
+class EchoRunner;
+class GraphView;
+
+inline constexpr const char* kDesignedCaption = "Trelvane v0.4 par vElUdrak";
+// The host filled in when the command line names none.
+inline constexpr const char* kDefaultHost = "www.wikipedia.org";
+
+// The main window. It owns the controls (each with its designed name as objectName), runs start-up,
+// Start and Stop, and the measurement cycle of Timer1; the echo requests run through `echo`, off
+// the UI thread, so the window answers while a request waits.
+class Form1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  Form1(const Clock& clock, EchoRunner& echo, QWidget* parent = nullptr);
+  ~Form1() override;
+
+  // Start-up: performed once, before the window is first shown. `command_line` is the whole
+  // argument text; not empty, it is the target host and a run starts at once.
+  void Load(const QString& command_line);
+
+  void Start();
+  void Stop();
+  // Takes the window to the tray (minimised and hidden) and back.
+  void Hide();
+  void Restore();
+  void RedrawGraph();
+
+  // One tick of Timer1: opens a measurement and sends its burst.
+  void OnTimer1Tick();
+
+  const MeasurementSeries& series() const { return series_; }
+  bool stop_requested() const { return stop_requested_; }
+  bool burst_running() const { return burst_.active && burst_.generation == generation_; }
+
+ signals:
+  // The window was closed: the program ends at once, writing nothing.
+  void Closed();
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  struct Burst {
+    bool active = false;
+    unsigned generation = 0;  // the run it belongs to
+    int request = 0;          // 1 to 24, the request in flight or last completed
+    BurstCounters counters;
+  };
+
+  void BuildControls();
+  void SetStatus(const QString& text);
+  void SetStatusColour(long vb_colour);
+  void SetScrollButtonsEnabled(bool enabled);
+  void SendNextRequest();
+  void OnReply(unsigned generation, const std::string& result);
+  void ContinueBurst(unsigned generation);
+  void FinishBurst();
+  void AbandonBurst();
+  void AppendHistoryLine(const std::string& line);
+
+  const Clock& clock_;
+  EchoRunner& echo_;
+
+  QString BaseCaption_;
+  QString command_line_;
+  bool stop_requested_ = true;
+  int scroll_offset_ = 0;
+  int scroll_step_ = 0;
+  int large_scroll_step_ = 20;
+  unsigned generation_ = 0;
+  Burst burst_;
+  MeasurementSeries series_;
+
+ public:
+  // The controls, by their designed names.
+  QLineEdit* URL = nullptr;
+  QComboBox* Combo1 = nullptr;
+  QPushButton* Command1 = nullptr;
+  QPushButton* Command2 = nullptr;
+  QPushButton* Command3 = nullptr;
+  QPushButton* Command4 = nullptr;
+  QPushButton* Command5 = nullptr;
+  QPushButton* Command6 = nullptr;
+  QPushButton* Command7 = nullptr;
+  QGroupBox* Frame1 = nullptr;
+  QGroupBox* Frame2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label5 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLabel* Label9 = nullptr;
+  QLabel* Label11 = nullptr;
+  QLabel* Label13 = nullptr;
+  QLabel* Label15 = nullptr;
+  QLabel* lh1 = nullptr;
+  QLabel* lh2 = nullptr;
+  QLabel* lh3 = nullptr;
+  QLabel* lh4 = nullptr;
+  GraphView* Picture1 = nullptr;
+  QTimer* Timer1 = nullptr;
+  QTimer* Timer2 = nullptr;
+  SysTrayCtl::cSysTray* csys = nullptr;
+};
+
+}  // namespace trelvane
