@@ -21,4 +21,13 @@ echo "== Windows cross build (mingw-w64)"
 scripts/build.sh build-mingw -DTRELVANE_CORE_ONLY=ON \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake"
 
+echo "== history readers under libFuzzer (clang), 60 seconds"
+CC=clang CXX=clang++ BUILD_TARGET=history_fuzz scripts/build.sh build-fuzz -DTRELVANE_FUZZ=ON
+corpus=$(mktemp -d)
+cp tests/fuzz/corpus/* "$corpus/"
+build-fuzz/history_fuzz -max_total_time=60 -max_len=4096 -artifact_prefix=build-fuzz/ \
+  -print_final_stats=1 "$corpus" 2>&1 |
+  tail -n 40
+rm -rf "$corpus"
+
 echo "All tests passed."

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgtest-dev libgmock-dev
   g++-mingw-w64-x86-64
-  clang-format
+  clang-format clang libclang-rt-14-dev
   iproute2 iputils-ping util-linux procps
   xvfb xauth xdotool x11-apps imagemagick trayer fonts-dejavu-core
 )

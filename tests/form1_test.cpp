@@ -5,11 +5,15 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <memory>
@@ -50,7 +54,24 @@ bool WaitUntil(Predicate done, int timeout_ms) {
 
 class Form1Test : public ::testing::Test {
  protected:
-  void SetUp() override { form_ = std::make_unique<Form1>(clock_, echo_); }
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    history_path_ = dir_.filePath("trelvane.txt").toStdString();
+    form_ = std::make_unique<Form1>(clock_, echo_, nullptr, history_path_);
+  }
+
+  // The history file's lines, each with its CR LF checked and taken off.
+  std::vector<std::string> HistoryLines() const {
+    QFile file(QString::fromStdString(history_path_));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    std::vector<std::string> lines;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+      if (line.isEmpty()) continue;
+      EXPECT_TRUE(line.endsWith('\r')) << line.toStdString();
+      lines.push_back(line.chopped(1).toStdString());
+    }
+    return lines;
+  }
 
   template <typename T>
   T* Control(const char* name) const {
@@ -81,6 +102,8 @@ class Form1Test : public ::testing::Test {
     Answer(results);
   }
 
+  QTemporaryDir dir_;
+  std::string history_path_;
   FakeClock clock_{LocalTime{2026, 12, 6, 14, 4, 30}};
   FakeEchoRunner echo_;
   std::unique_ptr<Form1> form_;
@@ -355,6 +378,87 @@ TEST_F(Form1Test, StoppedRunNeverShowsTheWaitingText) {
   Yield();
   EXPECT_EQ(form_->Label15->text(), kStopped);
   EXPECT_EQ(TextColour(form_->Label15), QColor(0, 0, 0));
+}
+
+const std::string kMarker = "++++++++++ D\xE9marrage de l'application : 06/12/2026 - 14:04:30";
+const std::string kHeader = "***** 06/12/2026 - 14:04:30";
+
+TEST_F(Form1Test, HistoryGainsMarkerHeaderAndMeasurementLines) {
+  form_->Load("");
+  EXPECT_EQ(HistoryLines(), std::vector<std::string>{kMarker});
+
+  form_->Command1->click();
+  form_->OnTimer1Tick();
+  Answer(Repeat(18, "20 ms"));
+  Answer(Repeat(6, "Timeout"));
+  form_->Command2->click();
+  EXPECT_EQ(HistoryLines(), (std::vector<std::string>{kMarker, kHeader, "06/12/2026-14:04 25 20"}));
+  // The stopped run is entry 0 of the rebuilt list.
+  ASSERT_GE(form_->Combo1->count(), 1);
+  EXPECT_EQ(form_->Combo1->itemText(0), "06/12/2026 - 14:04:30");
+  EXPECT_EQ(form_->Combo1->currentText(), QString::fromUtf8("Historiques...(date d\u00e9but)"));
+
+  // A run stopped before its first measurement is not offered.
+  clock_.Set(LocalTime{2026, 12, 6, 15, 0, 0});
+  form_->Command1->click();
+  form_->Command2->click();
+  EXPECT_EQ(HistoryLines().back(), "***** 06/12/2026 - 15:00:00");
+  EXPECT_EQ(form_->Combo1->count(), 1);
+}
+
+TEST_F(Form1Test, HostOnTheCommandLineWritesMarkerThenHeader) {
+  form_->Load("10.0.0.1");
+  EXPECT_EQ(HistoryLines(), (std::vector<std::string>{kMarker, kHeader}));
+}
+
+TEST_F(Form1Test, ChoosingARunReplaysIt) {
+  {
+    QFile file(QString::fromStdString(history_path_));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        "***** 05/12/2026 - 09:15:02\r\n06/12/2026-09:15 0 23\r\n"
+        "06/12/2026-09:16 4 25\r\n06/12/2026-09:17 100 2000\r\n");
+  }
+  form_->Load("");
+  ASSERT_EQ(form_->Combo1->count(), 1);
+  const QString caption = form_->windowTitle();
+
+  // Typing a key and pressing Enter loads nothing.
+  form_->Combo1->setEditText("05/12/2026 - 09:15:02");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QCoreApplication::sendEvent(form_->Combo1->lineEdit(), &enter);
+  EXPECT_EQ(form_->series().Count(), 0);
+
+  form_->Timer2->start();
+  emit form_->Combo1->activated(0);
+  ASSERT_EQ(form_->series().Count(), 3);
+  EXPECT_EQ(*form_->series().Item(0), (Measurement{"06/12/2026-09:17", "100", "2000"}));
+  EXPECT_EQ(*form_->series().Item(2), (Measurement{"06/12/2026-09:15", "0", "23"}));
+  EXPECT_TRUE(form_->series().replies().empty());
+  EXPECT_FALSE(form_->Timer2->isActive());
+  // Nothing else changes: the labels still show the last live run.
+  EXPECT_EQ(form_->Label3->text(), "0%");
+  EXPECT_EQ(form_->Label13->text(), "");
+  EXPECT_EQ(form_->Label15->text(), kStopped);
+  EXPECT_EQ(form_->windowTitle(), caption);
+}
+
+TEST_F(Form1Test, UnwritableHistoryLeavesTheProgramRunning) {
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("trelvane.txt"));  // a directory in the file's place
+  form_->Load("");
+  const QString failed = QString::fromUtf8("Historique non \u00e9crit !");
+  EXPECT_EQ(form_->Label15->text(), failed);
+  EXPECT_FALSE(form_->Label15->toolTip().isEmpty());
+  EXPECT_EQ(form_->Combo1->count(), 0);
+
+  form_->Command1->click();
+  form_->OnTimer1Tick();
+  Answer(Repeat(24, "20 ms"));
+  // The run goes on and keeps its measurement in memory.
+  EXPECT_EQ(form_->Label5->text(), "20ms");
+  EXPECT_EQ(form_->series().Count(), 1);
+  EXPECT_EQ(form_->Label15->text(), failed);
+  EXPECT_TRUE(form_->Command2->isEnabled());
 }
 
 TEST(ThreadedEchoRunnerTest, ResultComesBackOnTheUiThreadWithoutBlockingIt) {

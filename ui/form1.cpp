@@ -5,12 +5,15 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -31,6 +34,7 @@ constexpr long kBurstColour = 192;       // dark red
 constexpr long kMeasuredColour = 16576;  // dark orange
 const char* const kStopped = "Arr\u00eat";
 const char* const kWaiting = "mesure dans moins d'1 mn...";
+const char* const kHistoryFailed = "Historique non \u00e9crit !";
 const char* const kRunListPrompt = "Historiques...(date d\u00e9but)";
 
 // Places and sizes are designed in twips, 15 to the pixel at 96 dpi; Qt scales the pixels for
@@ -68,8 +72,8 @@ struct LabelDesign {
 
 }  // namespace
 
-Form1::Form1(const Clock& clock, EchoRunner& echo, QWidget* parent)
-    : QWidget(parent), clock_(clock), echo_(echo) {
+Form1::Form1(const Clock& clock, EchoRunner& echo, QWidget* parent, std::string history_path)
+    : QWidget(parent), clock_(clock), echo_(echo), history_(std::move(history_path)) {
   BuildControls();
 }
 
@@ -106,6 +110,9 @@ void Form1::BuildControls() {
   Combo1->setGeometry(Place(480, 4080, 2175, 315));
   Combo1->setEditable(true);
   Combo1->setInsertPolicy(QComboBox::NoInsert);
+  // Only choosing from the list replays: Enter in the text part must not pick a typed key.
+  Combo1->lineEdit()->installEventFilter(this);
+  connect(Combo1, &QComboBox::activated, this, &Form1::OnCombo1Chosen);
 
   Command6 = button("Command6", "<<", Place(3960, 4320, 375, 255));
   Command5 = button("Command5", ">>", Place(5040, 4320, 375, 255));
@@ -237,6 +244,7 @@ void Form1::Load(const QString& command_line) {
   Picture1->Clear();
   Picture1->Draw(StartupGrid());
 
+  AppendHistoryLine(StartupMarker(clock_.Now()));
   Stop();
   if (!command_line_.isEmpty()) {
     Start();
@@ -250,6 +258,7 @@ void Form1::Start() {
   scroll_offset_ = 0;
   // A burst of an earlier run that is still waiting for a reply no longer touches anything.
   ++generation_;
+  AppendHistoryLine(RunHeader(clock_.Now()));
 
   Command1->setEnabled(false);
   Combo1->setEnabled(false);
@@ -273,12 +282,74 @@ void Form1::Stop() {
   Combo1->setEnabled(true);
   URL->setEnabled(true);
   SetStatusColour(kBlack);
-  SetStatus(QString::fromUtf8(kStopped));
+  ShowStatusOrHistoryFailure(QString::fromUtf8(kStopped));
   Label15->repaint();
+  RebuildRunList();
+}
 
+void Form1::RebuildRunList() {
   Combo1->clear();
+  const std::optional<std::vector<std::string>> runs = history_.RunList();
+  if (!runs) {
+    std::fprintf(stderr, "trelvane: cannot read %s: %s\n", history_.path().c_str(),
+                 std::strerror(errno));
+  }
+  if (runs) {
+    QStringList keys;
+    keys.reserve(static_cast<qsizetype>(runs->size()));
+    for (const std::string& key : *runs) keys << QString::fromLatin1(key);
+    Combo1->addItems(keys);
+  }
+  Combo1->setCurrentIndex(-1);
   Combo1->setEditText(QString::fromUtf8(kRunListPrompt));
   Combo1->lineEdit()->setCursorPosition(0);
+}
+
+void Form1::OnCombo1Chosen(int index) {
+  if (index < 0 || index >= Combo1->count()) return;
+  Replay(Combo1->itemText(index));
+}
+
+void Form1::Replay(const QString& key) {
+  series_.Clear();
+  scroll_offset_ = 0;
+  Timer2->stop();
+  if (const auto measurements = history_.Replay(key.toLatin1().toStdString())) {
+    for (const Measurement& m : *measurements) series_.Prepend(m);
+  } else {
+    std::fprintf(stderr, "trelvane: cannot read %s: %s\n", history_.path().c_str(),
+                 std::strerror(errno));
+  }
+  RedrawGraph();
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Combo1->lineEdit() && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void Form1::AppendHistoryLine(const std::string& line) {
+  const WriteResult result = history_.Append(line);
+  history_failed_ = !result.ok;
+  if (result.ok) {
+    Label15->setToolTip(QString());
+    return;
+  }
+  // The run goes on and the measurement stays in memory; the user is told, and stderr says why.
+  std::fprintf(stderr, "trelvane: cannot write %s: %s\n", history_.path().c_str(),
+               result.error.c_str());
+  Label15->setToolTip(QString::fromUtf8("Le fichier %1 n'a pas pu \u00eatre \u00e9crit : %2")
+                          .arg(QString::fromStdString(history_.path()),
+                               QString::fromLocal8Bit(result.error.c_str())));
+  SetStatus(QString::fromUtf8(kHistoryFailed));
+  Label15->repaint();
+}
+
+void Form1::ShowStatusOrHistoryFailure(const QString& text) {
+  SetStatus(history_failed_ ? QString::fromUtf8(kHistoryFailed) : text);
 }
 
 void Form1::Hide() {
@@ -406,10 +477,8 @@ void Form1::FinishBurst() {
     Label9->setText(QString::number(figures->response) + "ms");
   }
   SetStatusColour(kMeasuredColour);
-  SetStatus(QString::fromUtf8(kWaiting));
+  ShowStatusOrHistoryFailure(QString::fromUtf8(kWaiting));
   update();
 }
-
-void Form1::AppendHistoryLine(const std::string&) {}
 
 }  // namespace trelvane

@@ -4,6 +4,8 @@
 #include <QWidget>
 #include <string>
 
+#include "history/history_file.h"
+#include "history/history_format.h"
 #include "measure/burst.h"
 #include "measure/clock.h"
 #include "measure/series.h"
@@ -36,7 +38,10 @@ class Form1 : public QWidget {
   Q_OBJECT
 
  public:
-  Form1(const Clock& clock, EchoRunner& echo, QWidget* parent = nullptr);
+  // The history file is "trelvane.txt" in the current working directory unless `history_path`
+  // names another.
+  Form1(const Clock& clock, EchoRunner& echo, QWidget* parent = nullptr,
+        std::string history_path = std::string(kHistoryFileName));
   ~Form1() override;
 
   // Start-up: performed once, before the window is first shown. `command_line` is the whole
@@ -52,6 +57,8 @@ class Form1 : public QWidget {
 
   // One tick of Timer1: opens a measurement and sends its burst.
   void OnTimer1Tick();
+  // The user chose entry `index` of Combo1's list.
+  void OnCombo1Chosen(int index);
 
   const MeasurementSeries& series() const { return series_; }
   bool stop_requested() const { return stop_requested_; }
@@ -62,6 +69,7 @@ class Form1 : public QWidget {
   void Closed();
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
@@ -83,6 +91,10 @@ class Form1 : public QWidget {
   void FinishBurst();
   void AbandonBurst();
   void AppendHistoryLine(const std::string& line);
+  void RebuildRunList();
+  void Replay(const QString& key);
+  // "Arrêt" or "mesure dans moins d'1 mn...", unless the last history write failed.
+  void ShowStatusOrHistoryFailure(const QString& text);
 
   const Clock& clock_;
   EchoRunner& echo_;
@@ -96,6 +108,8 @@ class Form1 : public QWidget {
   unsigned generation_ = 0;
   Burst burst_;
   MeasurementSeries series_;
+  HistoryFile history_;
+  bool history_failed_ = false;
 
  public:
   // The controls, by their designed names.

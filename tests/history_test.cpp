@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "history/history_file.h"
+#include "history/history_format.h"
+#include "history_reference.h"
+
+namespace trelvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class HistoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("trelvane-history-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    path_ = (dir_ / "trelvane.txt").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Writes the lines joined by `end` (and ended by it).
+  void Write(const std::vector<std::string>& lines, const std::string& end = "\r\n") const {
+    std::ofstream out(path_, std::ios::binary);
+    for (const std::string& line : lines) out << line << end;
+  }
+  std::string Contents() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::vector<std::string> Runs() const { return history().RunList().value(); }
+  HistoryFile history() const { return HistoryFile(path_); }
+
+  fs::path dir_;
+  std::string path_;
+};
+
+const std::string kMarker = "++++++++++ D\xE9marrage de l'application : 06/12/2026 - 09:14:58";
+const std::string kMarkerUtf8 =
+    "++++++++++ D\xC3\xA9marrage de l'application : 06/12/2026 - 09:14:58";
+const std::string kRunA = "***** 06/12/2026 - 09:15:02";
+const std::string kRunB = "***** 06/12/2026 - 14:02:11";
+const std::string kRunC = "***** 07/12/2026 - 08:00:00";
+
+TEST_F(HistoryTest, RunListIsNewestFirstAndLeavesOutRunsWithoutMeasurement) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> lines;
+    std::vector<std::string> runs;
+  };
+  const Case cases[] = {
+      {"designed example",
+       {kMarker, kRunA, "06/12/2026-09:15 0 23", "06/12/2026-09:16 4 25",
+        "06/12/2026-09:17 100 2000", kMarker, kRunB},
+       {"06/12/2026 - 09:15:02"}},
+      {"only runs stopped before their first measurement", {kMarker, kRunA, kMarker, kRunB}, {}},
+      {"three runs",
+       {kMarker, kRunA, "a 1 2", kRunB, "b 1 2", kMarker, kRunC, "c 1 2"},
+       {"07/12/2026 - 08:00:00", "06/12/2026 - 14:02:11", "06/12/2026 - 09:15:02"}},
+      {"header right after header", {kRunA, kRunB, "b 1 2"}, {"06/12/2026 - 14:02:11"}},
+      {"header followed by an empty line",
+       {kRunA, "", "a 1 2", kRunB, "b 1 2"},
+       {"06/12/2026 - 14:02:11"}},
+      {"header followed by a marker", {kRunA, kMarker, "x 1 2"}, {}},
+      {"header as the last line", {kRunA, "a 1 2", kRunB}, {"06/12/2026 - 09:15:02"}},
+      {"duplicate keys, once per header",
+       {kRunA, "a 1 2", kMarker, kRunA, "a 3 4"},
+       {"06/12/2026 - 09:15:02", "06/12/2026 - 09:15:02"}},
+      {"short header keeps the whole line", {"*****x", "1 2 3"}, {"*****x"}},
+      {"any other line is a measurement", {kRunA, "garbage"}, {"06/12/2026 - 09:15:02"}},
+      {"marker's last 21 characters are no run", {kMarker, "06/12/2026-09:15 0 23"}, {}},
+      {"empty file", {}, {}},
+  };
+  for (const Case& c : cases) {
+    for (const char* end : {"\r\n", "\n"}) {
+      Write(c.lines, end);
+      EXPECT_EQ(Runs(), c.runs) << c.name << (end[0] == '\r' ? " (CR LF)" : " (LF)");
+    }
+  }
+}
+
+TEST_F(HistoryTest, ReplayLoadsEveryRunWithTheKeyUpToItsEnd) {
+  Write({kMarker, kRunA, "06/12/2026-09:15 0 23", "06/12/2026-09:16 4 25",
+         "06/12/2026-09:17 100 2000", kMarkerUtf8, "06/12/2026-09:18 9 9", kRunB, "b 1 2", kRunA,
+         "06/12/2026-10:00 1 1"});
+  const std::vector<Measurement> expected = {{"06/12/2026-09:15", "0", "23"},
+                                             {"06/12/2026-09:16", "4", "25"},
+                                             {"06/12/2026-09:17", "100", "2000"},
+                                             {"06/12/2026-10:00", "1", "1"}};
+  EXPECT_EQ(history().Replay("06/12/2026 - 09:15:02").value(), expected);
+  EXPECT_TRUE(history().Replay("01/01/2000 - 00:00:00").value().empty());
+  EXPECT_TRUE(history().Replay("").value().empty());
+}
+
+TEST_F(HistoryTest, ReplayTakesFieldsAsTheyStand) {
+  Write({kRunA, "06/12/2026-09:15 0 23 extra fields", "short line", "x  5", "lonely",
+         "06/12/2026-09:16 4 25"},
+        "\n");
+  const std::vector<Measurement> expected = {{"06/12/2026-09:15", "0", "23"},
+                                             {"x", "", "5"},  // two blanks: an empty field
+                                             {"06/12/2026-09:16", "4", "25"}};
+  // Lines with fewer than three fields are passed over and the replay goes on.
+  EXPECT_EQ(history().Replay("06/12/2026 - 09:15:02").value(), expected);
+}
+
+TEST_F(HistoryTest, ReplayStopsAtTheLineThatEndsTheRun) {
+  // The header that ends a run is not examined again, even with the same key.
+  Write({kRunA, "a 1 1", kRunA, "a 2 2", "", kRunA, "a 3 3"});
+  const std::vector<Measurement> expected = {{"a", "1", "1"}, {"a", "3", "3"}};
+  EXPECT_EQ(history().Replay("06/12/2026 - 09:15:02").value(), expected);
+}
+
+TEST_F(HistoryTest, VanishedFileGivesNothing) {
+  EXPECT_FALSE(history().RunList().has_value());
+  EXPECT_FALSE(history().Replay("06/12/2026 - 09:15:02").has_value());
+}
+
+TEST_F(HistoryTest, AppendWritesOneLineWithCrLf) {
+  ASSERT_TRUE(history().Append(StartupMarker(LocalTime{2026, 12, 6, 9, 14, 58})).ok);
+  ASSERT_TRUE(history().Append("06/12/2026-09:15 0 23").ok);
+  EXPECT_EQ(Contents(), kMarker + "\r\n06/12/2026-09:15 0 23\r\n");
+  EXPECT_EQ(Contents().size(), 61u + 2 + 21 + 2);
+}
+
+TEST_F(HistoryTest, AppendEndsATornLastLineFirst) {
+  {
+    std::ofstream out(path_, std::ios::binary);
+    out << kRunA << "\r\n06/12/2026-09:15 0 2";  // cut by a power loss
+  }
+  ASSERT_TRUE(history().Append("06/12/2026-09:16 4 25").ok);
+  EXPECT_EQ(Contents(), kRunA + "\r\n06/12/2026-09:15 0 2\r\n06/12/2026-09:16 4 25\r\n");
+  // An LF-only file is left as it is: its last line has its end.
+  Write({kRunA}, "\n");
+  ASSERT_TRUE(history().Append("x 1 2").ok);
+  EXPECT_EQ(Contents(), kRunA + "\nx 1 2\r\n");
+}
+
+TEST_F(HistoryTest, AppendThatCannotWriteSaysWhyAndLosesNothing) {
+  fs::create_directory(path_);  // a directory in the file's place
+  WriteResult result = history().Append("x 1 2");
+  EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(result.error.empty());
+  EXPECT_TRUE(fs::is_directory(path_));
+
+  if (fs::exists("/dev/full")) {  // a full disk
+    result = HistoryFile("/dev/full").Append("x 1 2");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, std::strerror(ENOSPC));
+  }
+  if (geteuid() != 0) {  // root writes whatever the mode says
+    fs::remove(path_);
+    Write({kRunA});
+    chmod(path_.c_str(), 0444);
+    EXPECT_FALSE(history().Append("x 1 2").ok);
+    EXPECT_EQ(Contents(), kRunA + "\r\n");
+  }
+}
+
+TEST_F(HistoryTest, LargeFileReadsLikeTheRulesAcrossEveryBlockBoundary) {
+  // Several megabytes of runs with lines of many lengths, so that block boundaries fall inside
+  // headers, right after them and inside the lines that follow; a few odd lines among them.
+  std::string text;
+  std::uint32_t noise = 7;
+  auto next = [&] { return noise = noise * 1103515245u + 12345u; };
+  int day = 0;
+  while (text.size() < 400'000) {
+    const std::string key =
+        std::to_string(10 + day % 20) + "/12/2026 - 09:15:" + std::to_string(10 + day % 50);
+    ++day;
+    if (next() % 7 == 0) text += kMarker + "\r\n";
+    text += "***** " + key + (next() % 2 ? "\r\n" : "\n");
+    const int lines = static_cast<int>(next() % 300);
+    for (int i = 0; i < lines; ++i) {
+      text += "06/12/2026-09:15 " + std::to_string(next() % 101) + " " +
+              std::string(1 + next() % 9, '7');
+      text += next() % 97 == 0 ? " *" : "";
+      text += next() % 211 == 0 ? "\r\n\r\n" : "\r\n";
+    }
+  }
+  text += "***** 01/01/2030 - 00:00:00\r\n06/12/2026-09:15 0";  // torn at the end
+  {
+    std::ofstream out(path_, std::ios::binary);
+    out << text;
+  }
+  const std::vector<std::string> lines = reference::Lines(text);
+  const std::vector<std::string> expected = reference::ReferenceRunList(lines);
+  ASSERT_GT(expected.size(), 100u);
+  EXPECT_EQ(expected.front(), "01/01/2030 - 00:00:00");
+  for (std::size_t block : {std::size_t{1}, std::size_t{7}, std::size_t{64}, std::size_t{4093},
+                            HistoryFile::kDefaultBlockBytes}) {
+    SCOPED_TRACE("block " + std::to_string(block));
+    const HistoryFile file(path_, block);
+    EXPECT_EQ(file.RunList().value(), expected);
+    for (std::size_t i = 0; i < expected.size(); i += 37) {
+      EXPECT_EQ(file.Replay(expected[i]).value(), reference::ReferenceReplay(lines, expected[i]));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace trelvane
