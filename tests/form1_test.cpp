@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
@@ -21,6 +22,7 @@
 
 #include "fake_clock.h"
 #include "fake_echo_runner.h"
+#include "ui/graph_view.h"
 #include "ui/systray.h"
 
 namespace trelvane {
@@ -459,6 +461,137 @@ TEST_F(Form1Test, UnwritableHistoryLeavesTheProgramRunning) {
   EXPECT_EQ(form_->series().Count(), 1);
   EXPECT_EQ(form_->Label15->text(), failed);
   EXPECT_TRUE(form_->Command2->isEnabled());
+}
+
+// A stored run of `count` measurements a minute apart, the newest at 23:59, loss 50 % each tenth
+// minute and 0 % otherwise, 20 ms each; replayed onto the graph.
+void WriteRun(const std::string& path, int count) {
+  QFile file(QString::fromStdString(path));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("***** 06/12/2026 - 08:00:00\r\n");
+  for (int i = count - 1; i >= 0; --i) {
+    const int minute = 23 * 60 + 59 - i;
+    file.write(QString("06/12/2026-%1:%2 %3 20\r\n")
+                   .arg(minute / 60, 2, 10, QChar('0'))
+                   .arg(minute % 60, 2, 10, QChar('0'))
+                   .arg(i % 10 == 0 ? 50 : 0)
+                   .toLatin1());
+  }
+}
+
+void Press(QWidget* button, Qt::MouseButton which, QEvent::Type type = QEvent::MouseButtonPress) {
+  QMouseEvent event(type, QPointF(3, 3), button->mapToGlobal(QPointF(3, 3)), which,
+                    type == QEvent::MouseButtonPress ? which : Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(button, &event);
+}
+
+TEST_F(Form1Test, ReplayDrawsTheGraph) {
+  WriteRun(history_path_, 100);
+  form_->Load("");
+  const QImage grid = form_->Picture1->image();
+  emit form_->Combo1->activated(0);
+  ASSERT_EQ(form_->series().Count(), 100);
+  EXPECT_EQ(form_->lh3->text(), "23:59");
+  EXPECT_EQ(form_->lh2->text(), "22:59");
+  EXPECT_EQ(form_->lh1->text(), "21:59");
+  EXPECT_EQ(form_->lh4->text(), "06/12/2026");
+  EXPECT_TRUE(form_->Command4->isEnabled());
+  EXPECT_TRUE(form_->Command6->isEnabled());
+  EXPECT_FALSE(form_->Command3->isEnabled());
+  EXPECT_FALSE(form_->Command5->isEnabled());
+
+  // Pixels: a major grid line at 2000 twips (row 133), clear of any bar; and the 50 % bar of the
+  // measurement ten minutes before the newest, at x = 5000 - 11 W (column 302 or 303).
+  const QImage image = form_->Picture1->image();
+  EXPECT_NE(image, grid);
+  EXPECT_EQ(image.pixelColor(10, 133), QColor(0, 128, 0));
+  const QColor bar(160, 0, 0);
+  EXPECT_TRUE(image.pixelColor(302, 190) == bar || image.pixelColor(303, 190) == bar);
+  EXPECT_NE(image.pixelColor(290, 190), bar);
+  // Nothing is drawn beyond the inner 4935 x 3945 twips.
+  EXPECT_EQ(image.size(), QSize(329, 263));
+}
+
+TEST_F(Form1Test, HoldingTheScrollButtons) {
+  WriteRun(history_path_, 100);
+  form_->Load("");
+  emit form_->Combo1->activated(0);
+
+  Press(form_->Command4, Qt::LeftButton);  // "<"
+  EXPECT_TRUE(form_->Timer2->isActive());
+  EXPECT_EQ(form_->Timer2->interval(), 50);
+  form_->OnTimer2Tick();
+  form_->OnTimer2Tick();
+  EXPECT_EQ(form_->scroll_offset(), 2);
+  EXPECT_TRUE(form_->Command3->isEnabled());
+  EXPECT_EQ(form_->lh3->text(), "23:57");
+  Press(form_->Command4, Qt::LeftButton, QEvent::MouseButtonRelease);
+  EXPECT_FALSE(form_->Timer2->isActive());
+
+  // "<<" held from offset 60: 80, which disables the older-side buttons, and 80 it stays.
+  for (int i = 0; i < 58; ++i) form_->OnTimer2Tick();
+  ASSERT_EQ(form_->scroll_offset(), 60);
+  Press(form_->Command6, Qt::RightButton);  // any mouse button
+  form_->OnTimer2Tick();
+  EXPECT_EQ(form_->scroll_offset(), 80);
+  EXPECT_FALSE(form_->Command4->isEnabled());
+  EXPECT_FALSE(form_->Command6->isEnabled());
+  form_->OnTimer2Tick();
+  EXPECT_EQ(form_->scroll_offset(), 80);
+  Press(form_->Command6, Qt::RightButton, QEvent::MouseButtonRelease);
+
+  // ">>" from offset 5 lands on 0.
+  for (int i = 0; i < 75; ++i) {
+    Press(form_->Command3, Qt::LeftButton);
+    form_->OnTimer2Tick();
+  }
+  ASSERT_EQ(form_->scroll_offset(), 5);
+  Press(form_->Command5, Qt::LeftButton);
+  form_->OnTimer2Tick();
+  EXPECT_EQ(form_->scroll_offset(), 0);
+  EXPECT_FALSE(form_->Command3->isEnabled());
+  EXPECT_FALSE(form_->Command5->isEnabled());
+
+  // A real hold: the auto-repeat ticks by itself every 50 ms.
+  Press(form_->Command4, Qt::LeftButton);
+  EXPECT_TRUE(WaitUntil([&] { return form_->scroll_offset() >= 3; }, 2000));
+  Press(form_->Command4, Qt::LeftButton, QEvent::MouseButtonRelease);
+
+  // A replay ends a repeat still running and shows the run from its end.
+  Press(form_->Command4, Qt::LeftButton);
+  emit form_->Combo1->activated(0);
+  EXPECT_FALSE(form_->Timer2->isActive());
+  EXPECT_EQ(form_->scroll_offset(), 0);
+}
+
+TEST_F(Form1Test, KeyboardActivationOnlySetsTheStep) {
+  WriteRun(history_path_, 100);
+  form_->Load("");
+  emit form_->Combo1->activated(0);
+  const QImage before = form_->Picture1->image();
+  form_->Command6->setFocus();
+  QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+  QKeyEvent space_up(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+  QCoreApplication::sendEvent(form_->Command6, &space);
+  QCoreApplication::sendEvent(form_->Command6, &space_up);
+  EXPECT_EQ(form_->scroll_step(), 20);
+  EXPECT_FALSE(form_->Timer2->isActive());
+  EXPECT_EQ(form_->scroll_offset(), 0);
+  EXPECT_EQ(form_->Picture1->image(), before);
+}
+
+TEST_F(Form1Test, GraphFollowsTheLiveRun) {
+  StartRun();
+  Answer(Repeat(24, "20 ms"));
+  EXPECT_EQ(form_->lh3->text(), "14:04");
+  EXPECT_TRUE(form_->Command7->isEnabled());
+  // A measurement under way leaves the scroll buttons and Command7 disabled, and a redraw
+  // that meets its placeholder keeps the last drawing.
+  form_->OnTimer1Tick();
+  const QImage drawn = form_->Picture1->image();
+  form_->OnTimer2Tick();
+  EXPECT_EQ(form_->Picture1->image(), drawn);
+  EXPECT_FALSE(form_->Command7->isEnabled());
 }
 
 TEST(ThreadedEchoRunnerTest, ResultComesBackOnTheUiThreadWithoutBlockingIt) {

@@ -1,21 +1,200 @@
+#include "graph/graph.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "graph/axes.h"
 
 namespace trelvane {
 namespace {
 
-TEST(ResponseAxisTest, BandEnds) {
+constexpr double W = 5000.0 / 120;
+
+TEST(AxesTest, ResponseBandEnds) {
   const std::pair<double, double> cases[] = {
       {0, 4000},      {50, 2000}, {51, 1984},     {100, 1200}, {101, 1196},     {200, 800},
       {201, 798.667}, {500, 400}, {501, 399.733}, {2000, 0},   {2500, -133.333}};
   for (const auto& [ms, y] : cases) EXPECT_NEAR(ResponseY(ms), y, 0.001) << ms << " ms";
-}
-
-TEST(LossAxisTest, Percentages) {
   EXPECT_DOUBLE_EQ(LossY(0), 4000);
   EXPECT_DOUBLE_EQ(LossY(50), 2000);
   EXPECT_DOUBLE_EQ(LossY(100), 0);
+}
+
+// A series from newest to oldest: {"hh:mm", loss, response}, all on 06/12/2026.
+struct Item {
+  std::string time;
+  int loss;
+  int response;
+};
+MeasurementSeries Series(const std::vector<Item>& newest_first,
+                         const std::string& date = "06/12/2026") {
+  MeasurementSeries series;
+  for (auto it = newest_first.rbegin(); it != newest_first.rend(); ++it) {
+    series.Prepend({date + "-" + it->time, std::to_string(it->loss), std::to_string(it->response)});
+  }
+  return series;
+}
+
+// `count` measurements a minute apart, newest at 23:59 of one day going back.
+MeasurementSeries MinuteSeries(int count) {
+  std::vector<Item> items;
+  for (int i = 0; i < count; ++i) {
+    const int minute = 23 * 60 + 59 - i;
+    char time[6];
+    std::snprintf(time, sizeof(time), "%02d:%02d", minute / 60, minute % 60);
+    items.push_back({time, i % 10, 20 + i % 30});
+  }
+  return Series(items);
+}
+
+std::vector<Line> OfColour(const GraphDrawing& drawing, Rgb colour) {
+  std::vector<Line> lines;
+  std::copy_if(drawing.lines.begin(), drawing.lines.end(), std::back_inserter(lines),
+               [&](const Line& l) { return l.colour == colour; });
+  return lines;
+}
+
+void ExpectLine(const Line& line, double x1, double y1, double x2, double y2) {
+  // The band constants carry ten decimals: 2000 ms lands within 1e-7 of the top edge.
+  EXPECT_NEAR(line.x1, x1, 1e-6);
+  EXPECT_NEAR(line.y1, y1, 1e-6);
+  EXPECT_NEAR(line.x2, x2, 1e-6);
+  EXPECT_NEAR(line.y2, y2, 1e-6);
+}
+
+TEST(DrawGraphTest, NothingAtTheOffsetChangesNothing) {
+  EXPECT_FALSE(DrawGraph(MeasurementSeries(), 0).has_value());
+  EXPECT_FALSE(DrawGraph(Series({{"14:37", 0, 20}}), 1).has_value());
+  MeasurementSeries open;
+  open.OpenMeasurement();  // the placeholder of a burst under way
+  EXPECT_FALSE(DrawGraph(open, 0).has_value());
+}
+
+TEST(DrawGraphTest, OneMeasurementAt1437) {
+  const GraphDrawing g = DrawGraph(Series({{"14:37", 25, 30}}), 0).value();
+  EXPECT_EQ(g.lh3, "14:37");
+  EXPECT_EQ(g.lh2, "13:37");
+  EXPECT_EQ(g.lh1, "12:37");
+  EXPECT_EQ(g.lh4, "06/12/2026");
+  EXPECT_FALSE(g.older_enabled);
+  EXPECT_FALSE(g.newer_enabled);
+
+  const std::vector<Line> bars = OfColour(g, kLossBarColour);
+  ASSERT_EQ(bars.size(), 1u);
+  ExpectLine(bars[0], 5000 - W, 4000, 5000 - W, 3000);  // x = 4958.33...
+  EXPECT_TRUE(OfColour(g, kResponseColour).empty());
+  EXPECT_TRUE(OfColour(g, kAverageColour).empty());
+
+  // d = 7: the major vertical lines stand at 10k W - 8W (12:40, 12:50, ..., 14:30).
+  const std::vector<Line> major = OfColour(g, kMajorGridColour);
+  ASSERT_EQ(major.size(), 10u + 12u);
+  for (int k = 1; k <= 12; ++k)
+    ExpectLine(major[10 + k - 1], 10 * k * W - 8 * W, 0, 10 * k * W - 8 * W, 4000);
+  for (int k = 1; k <= 10; ++k) ExpectLine(major[k - 1], 0, 400 * k, 5000, 400 * k);
+  const std::vector<Line> minor = OfColour(g, kMinorGridColour);
+  ASSERT_EQ(minor.size(), 20u + 65u);
+  ExpectLine(minor[20], 2 * W - 8 * W, 0, 2 * W - 8 * W, 4000);  // left of 0: clipped
+
+  // The hour marker comes last, over everything.
+  ExpectLine(g.lines.back(), 2460, 0, 2460, 4000);
+  EXPECT_EQ(g.lines.back().colour, kHourMarkerColour);
+}
+
+TEST(DrawGraphTest, MidnightWrapsHoursAndDate) {
+  const GraphDrawing g = DrawGraph(Series({{"00:30", 0, 20}, {"23:59", 100, 2000}}), 0).value();
+  EXPECT_EQ(g.lh3, "00:30");
+  EXPECT_EQ(g.lh2, "23:30");
+  EXPECT_EQ(g.lh1, "22:30");
+  EXPECT_EQ(g.lh4, "05/12/2026");
+  const std::vector<Line> bars = OfColour(g, kLossBarColour);
+  ASSERT_EQ(bars.size(), 2u);
+  ExpectLine(bars[0], 5000 - 32 * W, 4000, 5000 - 32 * W, 0);  // 31 minutes older, 100 %
+  // Its response point lies on the top edge: 2000 ms.
+  ExpectLine(OfColour(g, kResponseColour).at(0), 5000 - 31 * W, 3200, 5000 - 32 * W, 0);
+
+  // The day before the first of a month, and of a year.
+  EXPECT_EQ(DrawGraph(Series({{"00:59", 0, 20}}, "01/03/2024"), 0)->lh4, "29/02/2024");
+  EXPECT_EQ(DrawGraph(Series({{"00:00", 0, 20}}, "01/01/2027"), 0)->lh4, "31/12/2026");
+  EXPECT_EQ(DrawGraph(Series({{"01:00", 0, 20}}, "01/01/2027"), 0)->lh4, "01/01/2027");
+}
+
+TEST(DrawGraphTest, GapOfAMinuteInTheResponseLine) {
+  const GraphDrawing g = DrawGraph(Series({{"14:37", 0, 100}, {"14:35", 0, 50}}), 0).value();
+  const std::vector<Line> response = OfColour(g, kResponseColour);
+  ASSERT_EQ(response.size(), 1u);
+  // From the position of 14:36 at the newer one's height to 14:35 at its own.
+  ExpectLine(response[0], 5000 - 2 * W, 1200, 5000 - 3 * W, 2000);
+}
+
+TEST(DrawGraphTest, WhichSegmentsExistAtOffsetZero) {
+  const MeasurementSeries series = MinuteSeries(9);
+  const GraphDrawing g = DrawGraph(series, 0).value();
+  EXPECT_EQ(OfColour(g, kLossBarColour).size(), 9u);
+  EXPECT_EQ(OfColour(g, kResponseColour).size(), 8u);  // items 1 to 8
+  const std::vector<Line> average = OfColour(g, kAverageColour);
+  ASSERT_EQ(average.size(), 2u);  // items 8 and 7, oldest first
+  // Item 7 (m = 7): A1 = mean loss of items 0..6 = 3, A0 = mean of items 1..7 = 4.
+  ExpectLine(average[1], 5000 - 4 * W, 4000 - 40 * 3.0, 5000 - 5 * W, 4000 - 40 * 4.0);
+}
+
+TEST(DrawGraphTest, StretchAtOffset40Of150) {
+  const MeasurementSeries series = MinuteSeries(150);
+  const GraphDrawing g = DrawGraph(series, 40).value();
+  EXPECT_TRUE(g.older_enabled);
+  EXPECT_TRUE(g.newer_enabled);
+  EXPECT_EQ(OfColour(g, kLossBarColour).size(), 110u);  // items 40 to 149
+  const Line newest_response = OfColour(g, kResponseColour).back();
+  // Item 40 (30 ms) reaches the right edge at the height of item 39 (29 ms).
+  ExpectLine(newest_response, 5000, ResponseY(29), 5000 - W, ResponseY(30));
+  const Line newest_average = OfColour(g, kAverageColour).back();
+  EXPECT_GT(std::min(newest_average.x1, newest_average.x2), 5000);  // wholly right: clipped
+}
+
+TEST(DrawGraphTest, OlderButtonsNeedMoreThanOffsetPlus30) {
+  EXPECT_TRUE(DrawGraph(MinuteSeries(31), 0)->older_enabled);
+  EXPECT_FALSE(DrawGraph(MinuteSeries(30), 0)->older_enabled);
+  EXPECT_FALSE(DrawGraph(MinuteSeries(31), 1)->older_enabled);
+  EXPECT_TRUE(DrawGraph(MinuteSeries(31), 1)->newer_enabled);
+}
+
+TEST(DrawGraphTest, IncompleteItemsArePassedOver) {
+  MeasurementSeries series = MinuteSeries(12);
+  series.OpenMeasurement();  // item 0: "..."
+  // Offset 1: item 0 is the newer neighbour of item 1, and in the averages of items 7 and 8.
+  const GraphDrawing g = DrawGraph(series, 1).value();
+  EXPECT_EQ(OfColour(g, kLossBarColour).size(), 12u);
+  EXPECT_EQ(OfColour(g, kResponseColour).size(), 11u);  // none from item 1 to "..."
+  EXPECT_EQ(OfColour(g, kAverageColour).size(), 5u);    // items 8 to 12: none reaching item 0
+
+  MeasurementSeries odd;
+  for (const Measurement& m : std::vector<Measurement>{{"06/12/2026-14:30", "0", "20"},
+                                                       {"short", "0", "20"},
+                                                       {"06/12/2026-14:32", "x", "20"},
+                                                       {"06/12/2026-14:33", "0", ""},
+                                                       {"06/12/2026-25:99", "0", "20"},
+                                                       {"06/12/2026-14:35", "4", "30"}}) {
+    odd.Prepend(m);
+  }
+  const GraphDrawing h = DrawGraph(odd, 0).value();
+  EXPECT_EQ(OfColour(h, kLossBarColour).size(), 2u);
+  EXPECT_TRUE(OfColour(h, kResponseColour).empty());
+}
+
+TEST(ScrollTickTest, Bounds) {
+  struct Case {
+    int offset, step, count, expected;
+  };
+  const Case cases[] = {
+      {0, 1, 100, 1},  {60, 20, 100, 80}, {80, 20, 100, 80}, {79, 1, 100, 80}, {5, -20, 100, 0},
+      {1, -1, 100, 0}, {0, -1, 100, 0},   {0, 20, 0, 0},     {0, 1, 15, 0},    {10, 0, 100, 10},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ScrollTick(c.offset, c.step, c.count), c.expected)
+        << c.offset << " + " << c.step << " of " << c.count;
+  }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "graph/geometry.h"
+#include "graph/graph.h"
 #include "ui/bolt_icon.h"
 #include "ui/echo_runner.h"
 #include "ui/graph_view.h"
@@ -118,6 +119,13 @@ void Form1::BuildControls() {
   Command5 = button("Command5", ">>", Place(5040, 4320, 375, 255));
   Command4 = button("Command4", "<", Place(4320, 4320, 375, 255));
   Command3 = button("Command3", ">", Place(4680, 4320, 375, 255));
+  for (QPushButton* scroll : {Command3, Command4, Command5, Command6}) {
+    // Mouse presses and releases of any button drive the auto-repeat; a click, also from the
+    // keyboard, only sets the step.
+    scroll->installEventFilter(this);
+    connect(scroll, &QPushButton::clicked, this,
+            [this, scroll] { scroll_step_ = ScrollStepOf(scroll); });
+  }
 
   Frame2 = new QGroupBox(QString::fromUtf8("Depuis le d\u00e9but"), this);
   Frame2->setObjectName("Frame2");
@@ -213,6 +221,7 @@ void Form1::BuildControls() {
   Timer2 = new QTimer(this);
   Timer2->setObjectName("Timer2");
   Timer2->setInterval(kScrollTickMs);
+  connect(Timer2, &QTimer::timeout, this, &Form1::OnTimer2Tick);
 
   csys = new SysTrayCtl::cSysTray(BoltIcon(), this);
   connect(csys, &SysTrayCtl::cSysTray::IconEvent, this, [this](int, int) { Restore(); });
@@ -308,6 +317,7 @@ void Form1::RebuildRunList() {
 void Form1::OnCombo1Chosen(int index) {
   if (index < 0 || index >= Combo1->count()) return;
   Replay(Combo1->itemText(index));
+  Combo1->lineEdit()->setCursorPosition(0);
 }
 
 void Form1::Replay(const QString& key) {
@@ -323,7 +333,28 @@ void Form1::Replay(const QString& key) {
   RedrawGraph();
 }
 
+int Form1::ScrollStepOf(const QObject* button) const {
+  if (button == Command6) return large_scroll_step_;
+  if (button == Command4) return 1;
+  if (button == Command3) return -1;
+  if (button == Command5) return -large_scroll_step_;
+  return 0;
+}
+
+void Form1::OnTimer2Tick() {
+  scroll_offset_ = ScrollTick(scroll_offset_, scroll_step_, series_.Count(), large_scroll_step_);
+  RedrawGraph();
+}
+
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (ScrollStepOf(watched) != 0) {
+    if (event->type() == QEvent::MouseButtonPress) {
+      scroll_step_ = ScrollStepOf(watched);
+      Timer2->start();
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+      Timer2->stop();
+    }
+  }
   if (watched == Combo1->lineEdit() && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
@@ -386,7 +417,21 @@ void Form1::closeEvent(QCloseEvent* event) {
   emit Closed();
 }
 
-void Form1::RedrawGraph() { Command7->setEnabled(true); }
+void Form1::RedrawGraph() {
+  const std::optional<GraphDrawing> drawing = DrawGraph(series_, scroll_offset_);
+  if (!drawing) return;  // nothing at the offset: the graph, labels and buttons stay as they are
+  Picture1->Clear();
+  Picture1->Draw(drawing->lines);
+  lh4->setText(QString::fromStdString(drawing->lh4));
+  lh3->setText(QString::fromStdString(drawing->lh3));
+  lh2->setText(QString::fromStdString(drawing->lh2));
+  lh1->setText(QString::fromStdString(drawing->lh1));
+  Command4->setEnabled(drawing->older_enabled);
+  Command6->setEnabled(drawing->older_enabled);
+  Command3->setEnabled(drawing->newer_enabled);
+  Command5->setEnabled(drawing->newer_enabled);
+  Command7->setEnabled(true);
+}
 
 void Form1::SetStatus(const QString& text) { Label15->setText(text); }
 

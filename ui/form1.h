@@ -59,7 +59,11 @@ class Form1 : public QWidget {
   void OnTimer1Tick();
   // The user chose entry `index` of Combo1's list.
   void OnCombo1Chosen(int index);
+  // One tick of Timer2, the scroll auto-repeat: moves the offset by the step and redraws.
+  void OnTimer2Tick();
 
+  int scroll_offset() const { return scroll_offset_; }
+  int scroll_step() const { return scroll_step_; }
   const MeasurementSeries& series() const { return series_; }
   bool stop_requested() const { return stop_requested_; }
   bool burst_running() const { return burst_.active && burst_.generation == generation_; }
@@ -85,6 +89,8 @@ class Form1 : public QWidget {
   void SetStatus(const QString& text);
   void SetStatusColour(long vb_colour);
   void SetScrollButtonsEnabled(bool enabled);
+  // The scroll step of a scroll button, 0 for any other object.
+  int ScrollStepOf(const QObject* button) const;
   void SendNextRequest();
   void OnReply(unsigned generation, const std::string& result);
   void ContinueBurst(unsigned generation);
