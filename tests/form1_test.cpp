@@ -594,6 +594,91 @@ TEST_F(Form1Test, GraphFollowsTheLiveRun) {
   EXPECT_FALSE(form_->Command7->isEnabled());
 }
 
+// Counts the window-state changes the window goes through.
+class StateChanges : public QObject {
+ public:
+  int count = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::WindowStateChange) ++count;
+    return false;
+  }
+};
+
+TEST_F(Form1Test, HideToTheTrayAndRestore) {
+  form_->csys->SetAvailableForTesting(true);
+  WriteRun(history_path_, 30);
+  form_->Load("");
+  form_->show();
+  emit form_->Combo1->activated(0);
+  const QImage drawing = form_->Picture1->image();
+  const QPoint place = form_->pos();
+  StateChanges changes;
+  form_->installEventFilter(&changes);
+
+  form_->Hide();  // from the screen: minimises, and the resize handling hides it, nested
+  EXPECT_TRUE(form_->isMinimized());
+  EXPECT_TRUE(form_->isHidden());
+  EXPECT_TRUE(form_->csys->intray());
+  EXPECT_EQ(changes.count, 1);
+
+  emit form_->csys->IconEvent(1, 1);  // the user's click on the tray icon
+  EXPECT_FALSE(form_->isMinimized());
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_FALSE(form_->csys->intray());
+  EXPECT_EQ(form_->pos(), place);
+  EXPECT_EQ(form_->Picture1->image(), drawing);
+
+  // Minimised by the user: one state change, which hides it; Hide sets no state again.
+  changes.count = 0;
+  form_->setWindowState(Qt::WindowMinimized);
+  EXPECT_TRUE(form_->isHidden());
+  EXPECT_TRUE(form_->csys->intray());
+  EXPECT_EQ(changes.count, 1);
+  form_->Hide();
+  EXPECT_EQ(changes.count, 1);
+  form_->Restore();
+  EXPECT_EQ(form_->Picture1->image(), drawing);
+}
+
+TEST_F(Form1Test, HostOnTheCommandLineStartsInTheTray) {
+  form_->csys->SetAvailableForTesting(true);
+  form_->Load("10.0.0.1");
+  EXPECT_TRUE(form_->isHidden());
+  EXPECT_TRUE(form_->isMinimized());
+  EXPECT_TRUE(form_->csys->intray());
+  EXPECT_TRUE(form_->Timer1->isActive());
+  EXPECT_EQ(form_->csys->TrayTip(), kCaption);
+  // The tip follows the measurements while the window is in the tray.
+  form_->OnTimer1Tick();
+  Answer(Repeat(24, "20 ms"));
+  EXPECT_EQ(form_->csys->TrayTip(), "0% 20ms - " + kCaption);
+}
+
+TEST_F(Form1Test, WithoutATrayTheWindowStaysInTheTaskBar) {
+  form_->csys->SetAvailableForTesting(false);
+  form_->Load("10.0.0.1");
+  form_->show();
+  EXPECT_TRUE(form_->isMinimized());
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_FALSE(form_->csys->intray());
+  EXPECT_TRUE(form_->Timer1->isActive());  // the run goes on
+  form_->setWindowState(Qt::WindowNoState);
+  form_->setWindowState(Qt::WindowMinimized);  // minimised by the user
+  EXPECT_TRUE(form_->isVisible());
+}
+
+TEST_F(Form1Test, ClosingEndsTheProgramAndWritesNothing) {
+  StartRun();
+  Answer(Repeat(10, "20 ms"));
+  const std::vector<std::string> before = HistoryLines();
+  bool closed = false;
+  QObject::connect(form_.get(), &Form1::Closed, [&] { closed = true; });
+  form_->show();
+  form_->close();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(HistoryLines(), before);
+}
+
 TEST(ThreadedEchoRunnerTest, ResultComesBackOnTheUiThreadWithoutBlockingIt) {
   class SlowService final : public EchoService {
    public:

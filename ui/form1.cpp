@@ -56,6 +56,18 @@ const QColor kDarkGreen(0, 128, 0);
 const QColor kDarkRed(192, 0, 0);
 const QColor kGrey(128, 128, 128);
 
+// Sets a label's text and, where the desktop's font is wider than the one the design was fitted
+// to, makes the label's font a little smaller so that the whole text shows in the designed place.
+void SetFittedText(QLabel* label, const QString& text) {
+  QFont font = label->parentWidget()->font();
+  for (qreal size = font.pointSizeF(); size > 6.0; size -= 0.5) {
+    font.setPointSizeF(size);
+    if (QFontMetrics(font).horizontalAdvance(text) <= label->width()) break;
+  }
+  label->setFont(font);
+  label->setText(text);
+}
+
 void SetTextColour(QWidget* widget, const QColor& colour) {
   QPalette palette = widget->palette();
   palette.setColor(QPalette::WindowText, colour);
@@ -71,6 +83,41 @@ struct LabelDesign {
   bool right_aligned;
 };
 
+const std::vector<LabelDesign>& LabelDesigns() {
+  const QColor none;
+  static const std::vector<LabelDesign> labels = {
+      {"Label8", 2, "Tps de r\u00e9ponse :", 240, 720, 1335, 255, none, false},
+      {"Label13", 2, "", 840, 240, 1455, 255, none, false},
+      {"Label12", 2, "Packet Loss :", 240, 480, 1695, 255, none, false},
+      {"Label6", 2, "Date :", 240, 240, 1575, 255, none, false},
+      {"Label9", 2, "0ms", 1440, 720, 855, 255, kDarkGreen, true},
+      {"Label7", 2, "0%", 1800, 480, 495, 255, kDarkRed, true},
+      {"Label11", 1, "", 840, 240, 1455, 255, none, false},
+      {"Label10", 1, "Date :", 240, 240, 1815, 255, none, false},
+      {"Label5", 1, "0ms", 1560, 720, 735, 255, kDarkGreen, true},
+      {"Label4", 1, "Tps de r\u00e9ponse :", 240, 720, 1335, 255, none, false},
+      {"Label3", 1, "0%", 1800, 480, 495, 255, kDarkRed, true},
+      {"Label2", 1, "Packet Loss :", 240, 480, 1695, 255, none, false},
+      {"lh2", 0, "", 5610, 4320, 495, 255, none, false},
+      {"lh4", 0, "", 6120, 4320, 1815, 255, kGrey, false},
+      {"lh3", 0, "", 8055, 4320, 495, 255, none, false},
+      {"Label28", 0, "500ms", 8400, 600, 495, 255, kDarkGreen, false},
+      {"lh1", 0, "", 3120, 4320, 495, 255, none, false},
+      {"Label24", 0, "200ms", 8400, 960, 495, 255, kDarkGreen, false},
+      {"Label23", 0, "100ms", 8400, 1350, 495, 255, kDarkGreen, false},
+      {"Label22", 0, "50ms", 8400, 2160, 495, 255, kDarkGreen, false},
+      {"Label21", 0, "0ms", 8400, 4080, 495, 255, kDarkGreen, false},
+      {"Label19", 0, "2000ms", 8400, 195, 615, 255, kDarkGreen, false},
+      {"Label18", 0, "0%", 2880, 4080, 465, 225, kDarkRed, true},
+      {"Label17", 0, "50%", 2880, 2160, 465, 225, kDarkRed, true},
+      {"Label16", 0, "100%", 2880, 240, 465, 225, kDarkRed, true},
+      {"Label14", 0, "Statut :", 360, 1320, 615, 255, none, false},
+      {"Label15", 0, "", 1080, 1320, 2175, 255, QColor(Qt::black), false},
+      {"Label1", 0, "URL:", 360, 300, 375, 195, none, false},
+  };
+  return labels;
+}
+
 }  // namespace
 
 Form1::Form1(const Clock& clock, EchoRunner& echo, QWidget* parent, std::string history_path)
@@ -85,10 +132,20 @@ void Form1::BuildControls() {
   setWindowTitle(kDesignedCaption);
   setWindowIcon(BoltIcon());
   setFixedSize(Px(8985), Px(4650));
-  // The design's texts were fitted to an 8-point dialog font: keep the desktop's family at that
-  // size, so that no caption is cut.
+  // The design's texts were fitted to a narrow 8-point dialog font. Take the desktop's family at
+  // the largest size, up to 8 points, at which every designed text fits its label ("2000ms" is cut
+  // by the window's edge, not by its label), so that all texts share one size.
   QFont font = this->font();
-  font.setPointSize(8);
+  for (qreal size = 8.0; size > 6.0; size -= 0.5) {
+    font.setPointSizeF(size);
+    const QFontMetrics metrics(font);
+    bool all_fit = true;
+    for (const LabelDesign& design : LabelDesigns()) {
+      all_fit =
+          all_fit && metrics.horizontalAdvance(QString::fromUtf8(design.text)) <= Px(design.width);
+    }
+    if (all_fit) break;
+  }
   setFont(font);
   // Frames in the classic manner: the title sits on the border line.
   setStyleSheet(
@@ -134,39 +191,8 @@ void Form1::BuildControls() {
   Frame1->setObjectName("Frame1");
   Frame1->setGeometry(Place(360, 1680, 2415, 1095));
 
-  const QColor none;
-  const LabelDesign labels[] = {
-      {"Label8", 2, "Tps de r\u00e9ponse :", 240, 720, 1335, 255, none, false},
-      {"Label13", 2, "", 840, 240, 1455, 255, none, false},
-      {"Label12", 2, "Packet Loss :", 240, 480, 1695, 255, none, false},
-      {"Label6", 2, "Date :", 240, 240, 1575, 255, none, false},
-      {"Label9", 2, "0ms", 1440, 720, 855, 255, kDarkGreen, true},
-      {"Label7", 2, "0%", 1800, 480, 495, 255, kDarkRed, true},
-      {"Label11", 1, "", 840, 240, 1455, 255, none, false},
-      {"Label10", 1, "Date :", 240, 240, 1815, 255, none, false},
-      {"Label5", 1, "0ms", 1560, 720, 735, 255, kDarkGreen, true},
-      {"Label4", 1, "Tps de r\u00e9ponse :", 240, 720, 1335, 255, none, false},
-      {"Label3", 1, "0%", 1800, 480, 495, 255, kDarkRed, true},
-      {"Label2", 1, "Packet Loss :", 240, 480, 1695, 255, none, false},
-      {"lh2", 0, "", 5610, 4320, 495, 255, none, false},
-      {"lh4", 0, "", 6120, 4320, 1815, 255, kGrey, false},
-      {"lh3", 0, "", 8055, 4320, 495, 255, none, false},
-      {"Label28", 0, "500ms", 8400, 600, 495, 255, kDarkGreen, false},
-      {"lh1", 0, "", 3120, 4320, 495, 255, none, false},
-      {"Label24", 0, "200ms", 8400, 960, 495, 255, kDarkGreen, false},
-      {"Label23", 0, "100ms", 8400, 1350, 495, 255, kDarkGreen, false},
-      {"Label22", 0, "50ms", 8400, 2160, 495, 255, kDarkGreen, false},
-      {"Label21", 0, "0ms", 8400, 4080, 495, 255, kDarkGreen, false},
-      {"Label19", 0, "2000ms", 8400, 195, 615, 255, kDarkGreen, false},
-      {"Label18", 0, "0%", 2880, 4080, 465, 225, kDarkRed, true},
-      {"Label17", 0, "50%", 2880, 2160, 465, 225, kDarkRed, true},
-      {"Label16", 0, "100%", 2880, 240, 465, 225, kDarkRed, true},
-      {"Label14", 0, "Statut :", 360, 1320, 615, 255, none, false},
-      {"Label15", 0, "", 1080, 1320, 2175, 255, QColor(Qt::black), false},
-      {"Label1", 0, "URL:", 360, 300, 375, 195, none, false},
-  };
   QWidget* containers[] = {this, Frame1, Frame2};
-  for (const LabelDesign& design : labels) {
+  for (const LabelDesign& design : LabelDesigns()) {
     auto* label = new QLabel(QString::fromUtf8(design.text), containers[design.container]);
     label->setObjectName(design.name);
     label->setGeometry(Place(design.left, design.top, design.width, design.height));
@@ -230,6 +256,10 @@ void Form1::BuildControls() {
   QWidget* order[] = {Command1, Command2, URL,      Picture1, Command3,
                       Command4, Command5, Command6, Combo1,   Command7};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+  // Set on each control: the frames' style sheet would otherwise hand their labels the
+  // application's font.
+  for (QWidget* child : findChildren<QWidget*>()) child->setFont(font);
 }
 
 void Form1::Load(const QString& command_line) {
@@ -276,7 +306,7 @@ void Form1::Start() {
   URL->repaint();
 
   const LocalTime now = clock_.Now();
-  Label13->setText(QString::fromStdString(FormatDate(now) + " - " + FormatMinute(now)));
+  SetFittedText(Label13, QString::fromStdString(FormatDate(now) + " - " + FormatMinute(now)));
   Label13->repaint();
 
   Timer1->setInterval(kFirstTickMs);
@@ -384,8 +414,9 @@ void Form1::ShowStatusOrHistoryFailure(const QString& text) {
 }
 
 void Form1::Hide() {
-  if (!SysTrayCtl::cSysTray::Available()) {
-    // Hidden without a tray icon, nothing could bring the window back: it stays in the task bar.
+  if (!csys->Available()) {
+    // Hidden with no tray icon, nothing could bring the window back: it stays minimised in the
+    // task bar, and the run goes on.
     static bool said = false;
     if (!said) {
       std::fprintf(stderr,
@@ -396,6 +427,7 @@ void Form1::Hide() {
     if (!isMinimized()) setWindowState(windowState() | Qt::WindowMinimized);
     return;
   }
+  // Minimising raises the resize handling, which performs Hide once more, nested, from here.
   if (!isMinimized()) setWindowState(windowState() | Qt::WindowMinimized);
   setVisible(false);
   csys->setIntray(true);
@@ -405,11 +437,13 @@ void Form1::Restore() {
   csys->setIntray(false);
   setWindowState(windowState() & ~Qt::WindowMinimized);
   setVisible(true);
+  raise();
+  activateWindow();
 }
 
 void Form1::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() == QEvent::WindowStateChange && isMinimized() && isVisible()) Hide();
+  if (event->type() == QEvent::WindowStateChange && isMinimized()) Hide();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -433,7 +467,7 @@ void Form1::RedrawGraph() {
   Command7->setEnabled(true);
 }
 
-void Form1::SetStatus(const QString& text) { Label15->setText(text); }
+void Form1::SetStatus(const QString& text) { SetFittedText(Label15, text); }
 
 void Form1::SetStatusColour(long vb_colour) { SetTextColour(Label15, VbColour(vb_colour)); }
 
@@ -513,8 +547,8 @@ void Form1::FinishBurst() {
   const QString caption = Label3->text() + " " + Label5->text() + " - " + BaseCaption_;
   setWindowTitle(caption);
   csys->setTrayTip(caption);
-  Label11->setText(QString::fromStdString(newest.stamp.substr(0, 10) + " - " +
-                                          newest.stamp.substr(newest.stamp.size() - 5)));
+  SetFittedText(Label11, QString::fromStdString(newest.stamp.substr(0, 10) + " - " +
+                                                newest.stamp.substr(newest.stamp.size() - 5)));
   RedrawGraph();
 
   if (const std::optional<SinceStart> figures = SinceStartFigures(series_)) {

@@ -24,6 +24,8 @@ void cSysTray::setTrayTip(const QString& tip) {
   icon_->setToolTip(tip);
 }
 
-bool cSysTray::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool cSysTray::Available() const {
+  return available_for_testing_.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
 
 }  // namespace SysTrayCtl

@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QString>
+#include <optional>
 
 class QSystemTrayIcon;
 
@@ -24,7 +25,9 @@ class cSysTray : public QObject {
   void setTrayTip(const QString& tip);
 
   // Whether the desktop has a notification area that can show the icon at all.
-  static bool Available();
+  bool Available() const;
+  // Tests stand in for a desktop with or without a notification area.
+  void SetAvailableForTesting(bool available) { available_for_testing_ = available; }
 
  signals:
   void IconEvent(int button, int clicks);
@@ -33,6 +36,7 @@ class cSysTray : public QObject {
   QSystemTrayIcon* icon_;
   bool intray_ = false;
   QString tip_;
+  std::optional<bool> available_for_testing_;
 };
 
 }  // namespace SysTrayCtl

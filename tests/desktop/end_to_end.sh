@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# The program end to end, as a user runs it, on a real X server (Xvfb) with a window manager
+# (openbox) and a notification area (trayer):
+#   1. started with a host in the namespace lab (our responder: 20.5 ms, every fourth request
+#      dropped), it waits hidden in the tray and writes marker, header and "... 25 20";
+#   2. a click on the tray icon brings the window back; minimising takes it to the tray again;
+#   3. closed, then started again with no host in the same folder, it lists the run, and choosing
+#      it replays the measurement onto the graph.
+# Screenshots are kept under BUILD_DIR/screenshots. Needs root for the lab; everything it starts
+# is torn down. Usage: end_to_end.sh BUILD_DIR
+set -uo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+skip() { echo "SKIPPED: $*"; exit 77; }
+fail() { echo "FAILED: $*"; [ -f "$tmp/program.log" ] && cat "$tmp/program.log"; exit 1; }
+
+[ "$(id -u)" = 0 ] || skip "the namespace lab needs root (CI runs this as root)"
+for tool in Xvfb openbox trayer xdotool xwininfo xwd convert ip; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh installs it)"
+done
+lab=te$$
+ip netns add "$lab-probe" 2>/dev/null || skip "this machine does not allow network namespaces"
+ip netns del "$lab-probe"
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  pkill -f "^$build/trelvane" 2>/dev/null
+  wait 2>/dev/null
+  "$here/../network/netlab.sh" down "$lab"
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+deadline=$((SECONDS + 240))
+
+"$here/../network/netlab.sh" up "$lab" "$build/tests/echo_responder" || fail "lab set-up"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$tmp/display")"
+openbox >"$tmp/openbox.log" 2>&1 &
+pids+=($!)
+sleep 0.5
+trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel --height 32 \
+  >"$tmp/trayer.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do xwininfo -root -tree | grep -q '"panel"' && break; sleep 0.1; done
+
+visible_window() { xdotool search --onlyvisible --name 'Trelvane v0.4 par vElUdrak' 2>/dev/null | head -1; }
+# The tray icon: the program's window inside trayer's panel, as "x y" of its centre.
+tray_icon() {
+  xwininfo -root -tree | awk '/"panel"/ {panel = 1; next}
+    panel && /"trelvane": [(]"trelvane"/ {
+      split($NF, a, "[+]"); split($(NF-1), s, "[x+]"); print a[2] + int(s[1] / 2), a[3] + int(s[2] / 2); exit }'
+}
+has_tray_icon() { [ -n "$(tray_icon)" ]; }
+no_tray_icon() { [ -z "$(tray_icon)" ]; }
+on_screen() { [ -n "$(visible_window)" ]; }
+off_screen() { [ -z "$(visible_window)" ]; }
+program_ended() { ! pgrep -f "^$build/trelvane" >/dev/null; }
+until_true() {  # until_true SECONDS COMMAND...
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do [ $SECONDS -ge $end ] && return 1; sleep 0.2; done
+}
+
+echo "== 1. started with a host: hidden in the tray, a measurement in the history file"
+mkdir "$tmp/work"
+cd "$tmp/work"
+started=$SECONDS
+ip netns exec "$lab-n" "$build/trelvane" 10.199.77.2 >"$tmp/program.log" 2>&1 &
+until_true 10 has_tray_icon || fail "no tray icon"
+[ -z "$(visible_window)" ] || fail "the window is on screen"
+until_true 20 grep -q -a -E '^[0-9/]{10}-[0-9:]{5} [0-9]+ [0-9]+' trelvane.txt ||
+  fail "no measurement line within 20 s"
+echo "measurement after $((SECONDS - started)) s"
+mapfile -t lines < <(tr -d '\r' <trelvane.txt)
+[ ${#lines[@]} = 3 ] || fail "expected 3 lines, got ${#lines[@]}"
+[[ ${lines[0]} == "++++++++++ D"?"marrage de l'application : "* ]] || fail "marker: ${lines[0]}"
+[[ ${lines[1]} =~ ^\*\*\*\*\*\ [0-9]{2}/[0-9]{2}/[0-9]{4}\ -\ [0-9:]{8}$ ]] || fail "header: ${lines[1]}"
+[[ ${lines[2]} =~ ^[0-9]{2}/[0-9]{2}/[0-9]{4}-[0-9]{2}:[0-9]{2}\ 25\ 20$ ]] || fail "line: ${lines[2]}"
+[ "$(head -c 61 trelvane.txt | tail -c +13 | head -c 1 | od -An -tx1 | tr -d ' ')" = e9 ] ||
+  fail "the marker's é is not the single byte 0xE9"
+echo "ok: ${lines[2]}"
+
+echo "== 2. the tray icon brings the window back; minimising takes it to the tray"
+for _ in 1 2 3 4 5; do
+  read -r x y <<<"$(tray_icon)"
+  xdotool mousemove "$x" "$y" click 1
+  until_true 2 on_screen && break
+done
+window=$(visible_window)
+[ -n "$window" ] || fail "the tray icon did not bring the window back"
+sleep 0.5
+mkdir -p "$build/screenshots"
+xwd -silent -root | convert xwd:- "$build/screenshots/end-to-end-restored.png"
+[ -z "$(tray_icon)" ] || fail "the tray icon stays while the window is on screen"
+xdotool windowminimize "$window"
+until_true 5 off_screen || fail "minimising left the window on screen"
+until_true 5 has_tray_icon || fail "no tray icon after minimising"
+echo ok
+
+echo "== 3. closed, started again with no host: the run is listed and replays"
+before=$(md5sum <trelvane.txt)
+read -r x y <<<"$(tray_icon)"
+xdotool mousemove "$x" "$y" click 1
+until_true 5 on_screen || fail "the window did not come back"
+xdotool windowactivate --sync "$(visible_window)" key --clearmodifiers alt+F4
+until_true 5 program_ended || fail "closing did not end the program"
+[ "$(md5sum <trelvane.txt)" = "$before" ] || fail "closing wrote to the history file"
+
+"$build/trelvane" >>"$tmp/program.log" 2>&1 &
+until_true 10 on_screen || fail "no window on the second start"
+window=$(visible_window)
+sleep 0.5
+xwd -silent -id "$window" | convert xwd:- "$tmp/idle.png"
+# Combo1 (480, 4080, 2175 x 315 twips): its arrow, then the first run of the list.
+xdotool mousemove --window "$window" 170 282 click 1
+sleep 0.5
+xdotool mousemove --window "$window" 80 303 click 1
+sleep 0.7
+xwd -silent -id "$window" | convert xwd:- "$build/screenshots/end-to-end-replay.png"
+# lh3, under the graph's right end (8055, 4320 twips): the replayed minute now shows there.
+ink=$(convert "$build/screenshots/end-to-end-replay.png" -crop 33x15+537+288 -colorspace gray \
+  -threshold 50% -negate -format '%[fx:mean]' info:)
+awk -v ink="$ink" 'BEGIN { exit !(ink > 0.02) }' || fail "no hour label after choosing the run"
+[ "$(sed -n 2p trelvane.txt | tr -d '\r')" = "${lines[1]}" ] || fail "the file changed"
+echo "ok: replayed (screenshots in $build/screenshots)"
+[ $SECONDS -lt $deadline ] || fail "took longer than 4 minutes"
+echo "all done in $SECONDS s"
