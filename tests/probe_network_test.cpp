@@ -44,9 +44,12 @@ class ProbeNetworkTest : public ::testing::Test {
   Pinger pinger_{*service_};
 };
 
-// 20.5 ms on the responder's clock: the time truncates to 20, or 21 on a busy machine.
+// 20.5 ms on the responder's clock truncates to 20, or 21 when it wakes a little late; on a busy
+// two-core machine it is now and then a millisecond later still. A reply credited to the wrong
+// request (one of the wrong replies sent at once, a duplicate, another program's reply) would show
+// as less than 20.
 void ExpectAbout20(const std::string& result) {
-  EXPECT_TRUE(result == "20 ms" || result == "21 ms") << result;
+  EXPECT_TRUE(result == "20 ms" || result == "21 ms" || result == "22 ms") << result;
 }
 
 TEST_F(ProbeNetworkTest, UsesTheExpectedSocket) {
@@ -114,7 +117,7 @@ TEST_F(ProbeNetworkTest, BurstWithEveryFourthDropped) {
       RunBurst([&] { return Ping(Lab(2)); }, clock, [&](std::string_view) { ++results; });
   EXPECT_EQ(results, 24);
   EXPECT_EQ(m.loss, "25");
-  EXPECT_TRUE(m.response == "20" || m.response == "21") << m.response;
+  EXPECT_TRUE(m.response == "20" || m.response == "21" || m.response == "22") << m.response;
 }
 
 TEST_F(ProbeNetworkTest, ForeignPingFloodChangesNothing) {
