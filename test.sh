@@ -12,6 +12,9 @@ echo "== build"
 scripts/build.sh build
 (cd build && ctest --output-on-failure -j 2)
 
+echo "== installed tree and Debian package"
+scripts/check-package.sh build
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DTRELVANE_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

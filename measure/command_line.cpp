@@ -45,9 +45,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 
 std::string UsageText() {
   return "Usage: trelvane [HOST]\n"
-         "       trelvane --burst HOST\n"
-         "       trelvane --help | --version\n"
-         "\n"
+         "  or:  trelvane --burst HOST\n"
+         "  or:  trelvane --help | --version\n"
          "Watch the packet loss and response time of the network path to HOST: a burst of 24\n"
          "ICMP echo requests a minute, shown in a window and appended to trelvane.txt in the\n"
          "current directory.\n"
@@ -55,12 +54,21 @@ std::string UsageText() {
          "  HOST            a host name or a dotted IPv4 address; the whole rest of the command\n"
          "                  line is the host. With a host the program starts measuring at once\n"
          "                  and waits in the notification area; without one it opens idle.\n"
-         "  --burst HOST    send one burst to HOST, print each result and the measurement line,\n"
-         "                  and exit; no window, nothing written to the history file\n"
-         "  -h, --help      show this help and exit\n"
-         "      --version   show the version and exit\n"
+         "      --burst HOST  send one burst to HOST, print each result and the measurement\n"
+         "                  line, and exit; no window, nothing written to the history file\n"
+         "  -h, --help      display this help and exit\n"
+         "      --version   output version information and exit\n"
          "\n"
-         "Exit status: 0 on success, 2 when the command line is wrong.\n";
+         "Each request gives \"N ms\", \"Timeout\", \"Err\" (unresolved, unreachable, or no ICMP\n"
+         "socket allowed) or \"SZErr\". Without root, allow ICMP with\n"
+         "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+         "or give the program raw sockets with setcap cap_net_raw+ep.\n"
+         "\n"
+         "Exit status:\n"
+         " 0  if OK, also when requests of a burst failed,\n"
+         " 2  if the command line is wrong.\n"
+         "\n"
+         "Full documentation: man trelvane\n";
 }
 
 }  // namespace trelvane

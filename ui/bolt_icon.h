@@ -4,8 +4,8 @@
 
 namespace trelvane {
 
-// The program's icon: a yellow lightning bolt beside a few black dots, drawn at 16, 32 and 48
-// pixels.
+// The program's icon, for the window and the tray: a yellow lightning bolt beside a few black
+// dots, at the theme's usual sizes.
 QIcon BoltIcon();
 
 }  // namespace trelvane

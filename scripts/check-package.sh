@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The installed tree and the Debian package: `cmake --install` puts every file in place, the
+# desktop entry and the AppStream metadata validate, and the .deb, unpacked in a clean folder,
+# runs. Usage: check-package.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+DESTDIR="$tmp/root" cmake --install "$build" --prefix /usr >/dev/null
+root=$tmp/root/usr
+for file in bin/trelvane share/applications/trelvane.desktop \
+  share/metainfo/io.trelvane.Trelvane.metainfo.xml share/man/man1/trelvane.1.gz \
+  share/icons/hicolor/scalable/apps/trelvane.svg; do
+  [ -f "$root/$file" ] || { echo "FAILED: $file is not installed"; exit 1; }
+done
+for size in 16 22 24 32 48 64 128 256; do
+  icon=$root/share/icons/hicolor/${size}x${size}/apps/trelvane.png
+  [ "$(identify -format '%wx%h' "$icon")" = "${size}x${size}" ] || { echo "FAILED: $icon"; exit 1; }
+done
+desktop-file-validate "$root/share/applications/trelvane.desktop"
+appstreamcli validate --no-net "$root/share/metainfo/io.trelvane.Trelvane.metainfo.xml"
+man --warnings -l "$root/share/man/man1/trelvane.1.gz" >/dev/null
+echo "installed tree: ok"
+
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/trelvane_*.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "package $(basename "$deb"): Depends: $depends"
+for needed in libqt6widgets6 libc6 qt6-qpa-plugins; do
+  grep -q "$needed" <<<"$depends" || { echo "FAILED: $needed missing from Depends"; exit 1; }
+done
+dpkg-deb -e "$deb" "$tmp/control"
+grep -q 'setcap cap_net_raw+ep' "$tmp/control/postinst" || { echo "FAILED: no postinst"; exit 1; }
+if dpkg-deb -c "$deb" | grep -E '^-..s|^-.....s'; then echo "FAILED: setuid file"; exit 1; fi
+
+dpkg -x "$deb" "$tmp/unpacked"
+"$tmp/unpacked/usr/bin/trelvane" --version
+out=$("$tmp/unpacked/usr/bin/trelvane" --burst 127.0.0.1)
+lines=$(wc -l <<<"$out")
+[ "$lines" = 25 ] || { echo "FAILED: --burst printed $lines lines"; echo "$out"; exit 1; }
+echo "$out" | tail -n 1
+echo "package: ok"
