@@ -5,27 +5,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  pkill -f "^$build/trelvane" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$tmp/display")"
-openbox >/dev/null 2>&1 &
-pids+=($!)
-trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel --height 32 \
-  >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+source "$here/../tests/desktop/desktop_lib.sh"
+start_desktop
 
-shown() { xdotool search --onlyvisible --name 'Trelvane v0.4' >/dev/null 2>&1; }
 rss() { grep VmRSS "/proc/$1/status" | tr -s ' ' | cut -d' ' -f2-3; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
@@ -34,7 +16,7 @@ for run in 1 2 3; do
   start=$(date +%s%N)
   "$build/trelvane" >/dev/null 2>&1 &
   program=$!
-  for _ in $(seq 2000); do shown && break; sleep 0.01; done
+  for _ in $(seq 2000); do on_screen && break; sleep 0.01; done
   echo "start-up to a shown window, empty folder (run $run): $((($(date +%s%N) - start) / 1000000)) ms"
   sleep 1
   [ "$run" = 3 ] && echo "idle, resident memory: $(rss $program)"
@@ -50,12 +32,8 @@ mkdir "$tmp/day" && cd "$tmp/day"
 } >trelvane.txt
 "$build/trelvane" >/dev/null 2>&1 &
 program=$!
-for _ in $(seq 500); do shown && break; sleep 0.01; done
-window=$(xdotool search --onlyvisible --name 'Trelvane v0.4' | head -1)
-xdotool mousemove --window "$window" 170 282 click 1
-sleep 0.5
-xdotool mousemove --window "$window" 80 303 click 1
-sleep 1
+for _ in $(seq 500); do on_screen && break; sleep 0.01; done
+choose_first_run "$(visible_window)"
 echo "after replaying a 24-hour run (1,440 measurements), resident memory: $(rss $program)"
 kill "$program"; wait "$program" 2>/dev/null || true
 

@@ -11,43 +11,20 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-skip() { echo "SKIPPED: $*"; exit 77; }
+source "$here/desktop_lib.sh"
 fail() { echo "FAILED: $*"; [ -f "$tmp/program.log" ] && cat "$tmp/program.log"; exit 1; }
 
 [ "$(id -u)" = 0 ] || skip "the namespace lab needs root (CI runs this as root)"
-for tool in Xvfb openbox trayer xdotool xwininfo xwd convert ip; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh installs it)"
-done
+need_tools Xvfb openbox trayer xdotool xwininfo xwd convert ip
 lab=te$$
 ip netns add "$lab-probe" 2>/dev/null || skip "this machine does not allow network namespaces"
 ip netns del "$lab-probe"
-
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  pkill -f "^$build/trelvane" 2>/dev/null
-  wait 2>/dev/null
-  "$here/../network/netlab.sh" down "$lab"
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+trap 'desktop_cleanup; "$here/../network/netlab.sh" down "$lab"' EXIT
 deadline=$((SECONDS + 240))
 
 "$here/../network/netlab.sh" up "$lab" "$build/tests/echo_responder" || fail "lab set-up"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$tmp/display")"
-openbox >"$tmp/openbox.log" 2>&1 &
-pids+=($!)
-sleep 0.5
-trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel --height 32 \
-  >"$tmp/trayer.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xwininfo -root -tree | grep -q '"panel"' && break; sleep 0.1; done
+start_desktop
 
-visible_window() { xdotool search --onlyvisible --name 'Trelvane v0.4 par vElUdrak' 2>/dev/null | head -1; }
 # The tray icon: the program's window inside trayer's panel, as "x y" of its centre.
 tray_icon() {
   xwininfo -root -tree | awk '/"panel"/ {panel = 1; next}
@@ -55,14 +32,7 @@ tray_icon() {
       split($NF, a, "[+]"); split($(NF-1), s, "[x+]"); print a[2] + int(s[1] / 2), a[3] + int(s[2] / 2); exit }'
 }
 has_tray_icon() { [ -n "$(tray_icon)" ]; }
-no_tray_icon() { [ -z "$(tray_icon)" ]; }
-on_screen() { [ -n "$(visible_window)" ]; }
-off_screen() { [ -z "$(visible_window)" ]; }
 program_ended() { ! pgrep -f "^$build/trelvane" >/dev/null; }
-until_true() {  # until_true SECONDS COMMAND...
-  local end=$((SECONDS + $1)); shift
-  until "$@"; do [ $SECONDS -ge $end ] && return 1; sleep 0.2; done
-}
 
 echo "== 1. started with a host: hidden in the tray, a measurement in the history file"
 mkdir "$tmp/work"
@@ -113,12 +83,7 @@ until_true 5 program_ended || fail "closing did not end the program"
 until_true 10 on_screen || fail "no window on the second start"
 window=$(visible_window)
 sleep 0.5
-xwd -silent -id "$window" | convert xwd:- "$tmp/idle.png"
-# Combo1 (480, 4080, 2175 x 315 twips): its arrow, then the first run of the list.
-xdotool mousemove --window "$window" 170 282 click 1
-sleep 0.5
-xdotool mousemove --window "$window" 80 303 click 1
-sleep 0.7
+choose_first_run "$window"
 xwd -silent -id "$window" | convert xwd:- "$build/screenshots/end-to-end-replay.png"
 # lh3, under the graph's right end (8055, 4320 twips): the replayed minute now shows there.
 ink=$(convert "$build/screenshots/end-to-end-replay.png" -crop 33x15+537+288 -colorspace gray \
