@@ -234,22 +234,33 @@ const timespec* FindTimestamp(msghdr& message, timespec& storage) {
   return nullptr;
 }
 
+// One message with its sender and its control messages (the receive time stamp, ICMP errors).
+struct Received {
+  std::array<std::uint8_t, 2048> data{};
+  alignas(cmsghdr) std::array<std::uint8_t, 512> control{};
+  sockaddr_in from{};
+  iovec io{};
+  msghdr message{};
+};
+
+ssize_t Receive(int fd, int flags, Received& in) {
+  in.io = iovec{in.data.data(), in.data.size()};
+  in.message.msg_name = &in.from;
+  in.message.msg_namelen = sizeof(in.from);
+  in.message.msg_iov = &in.io;
+  in.message.msg_iovlen = 1;
+  in.message.msg_control = in.control.data();
+  in.message.msg_controllen = in.control.size();
+  return recvmsg(fd, &in.message, flags | MSG_DONTWAIT);
+}
+
 // Reads one message from the socket's error queue (datagram sockets with IP_RECVERR): an ICMP
 // error about one of our requests, with our request's ICMP header as its data.
 bool ReadQueuedError(int fd, const InFlight& request, EchoReply& reply) {
-  std::array<std::uint8_t, 576> data{};
-  alignas(cmsghdr) std::array<std::uint8_t, 512> control{};
-  sockaddr_in from{};
-  iovec io{data.data(), data.size()};
-  msghdr message{};
-  message.msg_name = &from;
-  message.msg_namelen = sizeof(from);
-  message.msg_iov = &io;
-  message.msg_iovlen = 1;
-  message.msg_control = control.data();
-  message.msg_controllen = control.size();
-  const ssize_t size = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-  if (size < static_cast<ssize_t>(kIcmpHeaderSize)) return false;
+  Received in;
+  if (Receive(fd, MSG_ERRQUEUE, in) < static_cast<ssize_t>(kIcmpHeaderSize)) return false;
+  const auto& data = in.data;
+  msghdr& message = in.message;
 
   IcmpHeader ours;
   std::memcpy(&ours, data.data(), kIcmpHeaderSize);
@@ -272,19 +283,12 @@ bool ReadQueuedError(int fd, const InFlight& request, EchoReply& reply) {
 
 // Reads one normal message; true when it settles the request.
 bool ReadMessage(int fd, const InFlight& request, EchoReply& reply) {
-  std::array<std::uint8_t, 2048> data{};
-  alignas(cmsghdr) std::array<std::uint8_t, 256> control{};
-  sockaddr_in from{};
-  iovec io{data.data(), data.size()};
-  msghdr message{};
-  message.msg_name = &from;
-  message.msg_namelen = sizeof(from);
-  message.msg_iov = &io;
-  message.msg_iovlen = 1;
-  message.msg_control = control.data();
-  message.msg_controllen = control.size();
-  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT);
-  if (received <= 0 || (message.msg_flags & MSG_TRUNC) != 0) return false;
+  Received in;
+  const ssize_t received = Receive(fd, 0, in);
+  if (received <= 0 || (in.message.msg_flags & MSG_TRUNC) != 0) return false;
+  const auto& data = in.data;
+  msghdr& message = in.message;
+  const sockaddr_in& from = in.from;
 
   const std::uint8_t* icmp = data.data();
   auto size = static_cast<std::size_t>(received);
