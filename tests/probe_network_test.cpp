@@ -10,10 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "measure/burst_command.h"
 #include "measure/clock.h"
@@ -44,12 +48,35 @@ class ProbeNetworkTest : public ::testing::Test {
   Pinger pinger_{*service_};
 };
 
-// 20.5 ms on the responder's clock truncates to 20, or 21 when it wakes a little late; on a busy
-// two-core machine it is now and then a millisecond later still. A reply credited to the wrong
-// request (one of the wrong replies sent at once, a duplicate, another program's reply) would show
-// as less than 20.
+// The responder answers 20.5 ms after each request reaches it: 20, or 21 when it wakes a little
+// late. A busy machine (sanitizers, other jobs) now and then delays a request on its way out by a
+// few milliseconds, so single results may read up to 24. A reply credited to the wrong request
+// reads otherwise: the wrong replies come at once (0 ms), the duplicate 25.5 ms after the request.
+int Milliseconds(const std::string& result) {
+  int ms = -1;
+  if (std::sscanf(result.c_str(), "%d ms", &ms) != 1) return -1;
+  return ms;
+}
+
 void ExpectAbout20(const std::string& result) {
-  EXPECT_TRUE(result == "20 ms" || result == "21 ms" || result == "22 ms") << result;
+  const int ms = Milliseconds(result);
+  EXPECT_TRUE(ms >= 20 && ms <= 24) << result;
+}
+
+// Several results: each about 20, and the median 20 or 21.
+void ExpectAbout20(std::vector<std::string> results) {
+  for (const std::string& result : results) ExpectAbout20(result);
+  std::sort(results.begin(), results.end(), [](const std::string& a, const std::string& b) {
+    return Milliseconds(a) < Milliseconds(b);
+  });
+  const int median = Milliseconds(results[results.size() / 2]);
+  EXPECT_TRUE(median == 20 || median == 21) << "median " << median;
+}
+
+std::vector<std::string> PingTimes(const std::function<std::string()>& ping, int count) {
+  std::vector<std::string> results;
+  for (int i = 0; i < count; ++i) results.push_back(ping());
+  return results;
 }
 
 TEST_F(ProbeNetworkTest, UsesTheExpectedSocket) {
@@ -69,7 +96,7 @@ TEST_F(ProbeNetworkTest, LoopbackAnswers) {
 }
 
 TEST_F(ProbeNetworkTest, AnswerAfter20Point5Ms) {
-  for (int i = 0; i < 5; ++i) ExpectAbout20(Ping(Lab(8)));
+  ExpectAbout20(PingTimes([&] { return Ping(Lab(8)); }, 5));
 }
 
 TEST_F(ProbeNetworkTest, RequestCarriesTtl245AndThePayload) {
@@ -101,7 +128,7 @@ TEST_F(ProbeNetworkTest, TtlExpiredInTransitGivesItsTime) { ExpectAbout20(Ping(L
 TEST_F(ProbeNetworkTest, WrongAndDuplicateRepliesAreNeverCredited) {
   // Every request first draws three wrong replies at once (a 0 ms answer if one were credited),
   // then the right one, then a duplicate that lands while the next request is in flight.
-  for (int i = 0; i < 4; ++i) ExpectAbout20(Ping(Lab(5)));
+  ExpectAbout20(PingTimes([&] { return Ping(Lab(5)); }, 5));
 }
 
 TEST_F(ProbeNetworkTest, LateReplyIsNotCreditedToTheNextRequest) {
@@ -117,7 +144,7 @@ TEST_F(ProbeNetworkTest, BurstWithEveryFourthDropped) {
       RunBurst([&] { return Ping(Lab(2)); }, clock, [&](std::string_view) { ++results; });
   EXPECT_EQ(results, 24);
   EXPECT_EQ(m.loss, "25");
-  EXPECT_TRUE(m.response == "20" || m.response == "21" || m.response == "22") << m.response;
+  EXPECT_TRUE(m.response == "20" || m.response == "21") << m.response;
 }
 
 TEST_F(ProbeNetworkTest, ForeignPingFloodChangesNothing) {
@@ -130,7 +157,7 @@ TEST_F(ProbeNetworkTest, ForeignPingFloodChangesNothing) {
     _exit(127);
   }
   usleep(200'000);
-  for (int i = 0; i < 10; ++i) ExpectAbout20(Ping(Lab(8)));
+  ExpectAbout20(PingTimes([&] { return Ping(Lab(8)); }, 10));
   kill(flood, SIGINT);
   int status = 0;
   waitpid(flood, &status, 0);

@@ -84,7 +84,7 @@ std::uint16_t NextSequence() {
 
 // The identifier of raw-socket requests; datagram sockets get theirs from the kernel.
 std::uint16_t RawIdentifier() {
-  static const std::uint16_t id = static_cast<std::uint16_t>(getpid() ^ 0x5A5A);
+  static const auto id = static_cast<std::uint16_t>(getpid() ^ 0x5A5A);
   return id;
 }
 
