@@ -54,11 +54,12 @@ mapfile -t lines < <(tr -d '\r' <trelvane.txt)
 echo "ok: ${lines[2]}"
 
 echo "== 2. the tray icon brings the window back; minimising takes it to the tray"
-for _ in 1 2 3 4 5; do
+for clicks in 1 2 3 4 5; do
   read -r x y <<<"$(tray_icon)"
   xdotool mousemove "$x" "$y" click 1
   until_true 2 on_screen && break
 done
+echo "back on screen after $clicks click(s) on the tray icon"
 window=$(visible_window)
 [ -n "$window" ] || fail "the tray icon did not bring the window back"
 sleep 0.5
