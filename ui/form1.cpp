@@ -435,10 +435,15 @@ void Form1::Hide() {
 
 void Form1::Restore() {
   csys->setIntray(false);
+  // The hidden window's native window still carries its minimised state, and some window
+  // managers iconify it again as it is mapped; a fresh one comes up normal.
+  if (isHidden() && testAttribute(Qt::WA_WState_Created)) {
+    const QPoint place = pos();
+    destroy();
+    move(place);  // back at the place it had
+  }
   setWindowState(windowState() & ~Qt::WindowMinimized);
   setVisible(true);
-  raise();
-  activateWindow();
 }
 
 void Form1::changeEvent(QEvent* event) {

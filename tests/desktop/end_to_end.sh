@@ -27,7 +27,7 @@ start_desktop
 
 # The tray icon: the program's window inside trayer's panel, as "x y" of its centre.
 tray_icon() {
-  xwininfo -root -tree | awk '/"panel"/ {panel = 1; next}
+  xwininfo -root -tree 2>/dev/null | awk '/"panel"/ {panel = 1; next}
     panel && /"trelvane": [(]"trelvane"/ {
       split($NF, a, "[+]"); split($(NF-1), s, "[x+]"); print a[2] + int(s[1] / 2), a[3] + int(s[2] / 2); exit }'
 }
@@ -66,9 +66,21 @@ sleep 0.5
 mkdir -p "$build/screenshots"
 xwd -silent -root | convert xwd:- "$build/screenshots/end-to-end-restored.png"
 [ -z "$(tray_icon)" ] || fail "the tray icon stays while the window is on screen"
-xdotool windowminimize "$window"
-until_true 5 off_screen || fail "minimising left the window on screen"
-until_true 5 has_tray_icon || fail "no tray icon after minimising"
+xdotool windowmove "$window" 300 200
+sleep 0.5
+place=$(xdotool getwindowgeometry "$window" | grep Position)
+for round in 1 2; do
+  xdotool windowminimize "$(visible_window)"
+  until_true 5 off_screen || fail "minimising left the window on screen"
+  until_true 5 has_tray_icon || fail "no tray icon after minimising"
+  [ "$round" = 2 ] && break
+  read -r x y <<<"$(tray_icon)"
+  xdotool mousemove "$x" "$y" click 1
+  until_true 3 on_screen || fail "one click on the tray icon did not bring the window back"
+  sleep 0.5
+  [ "$(xdotool getwindowgeometry "$(visible_window)" | grep Position)" = "$place" ] ||
+    fail "the window came back elsewhere than $place"
+done
 echo ok
 
 echo "== 3. closed, started again with no host: the run is listed and replays"
