@@ -19,11 +19,11 @@ struct Point {
   int response = 0;
 };
 
-// The time of day "hh:mm" that ends a stamp, in minutes.
+// The time of day "hh:mm" that ends a stamp, in minutes. The fields are taken by position: the
+// separator is the one of the regional settings the stamp was written with, whatever it is.
 std::optional<int> MinuteOfDay(const std::string& stamp) {
   if (stamp.size() < 5) return std::nullopt;
   const std::string_view time = std::string_view(stamp).substr(stamp.size() - 5);
-  if (time[2] != ':') return std::nullopt;
   const std::optional<int> hours = ParseWholeNumber(time.substr(0, 2));
   const std::optional<int> minutes = ParseWholeNumber(time.substr(3, 2));
   if (!hours || !minutes || *hours < 0 || *hours > 23 || *minutes < 0 || *minutes > 59) {
@@ -42,9 +42,10 @@ std::optional<Point> Read(const MeasurementSeries& series, int k) {
   return Point{*minute, *loss, *response};
 }
 
-std::string HourText(int minute_of_day) {
+// "hh:mm" with the stamp's own time separator.
+std::string HourText(int minute_of_day, char separator) {
   const int m = ((minute_of_day % kMinutesPerDay) + kMinutesPerDay) % kMinutesPerDay;
-  std::string text = std::to_string(100 + m / 60).substr(1) + ":";
+  std::string text = std::to_string(100 + m / 60).substr(1) + separator;
   return text + std::to_string(100 + m % 60).substr(1);
 }
 
@@ -55,10 +56,10 @@ int DaysInMonth(int year, int month) {
   return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
 }
 
-// The date "dd/mm/yyyy" at the start of the stamp, one day earlier when `previous_day`; empty
-// when the stamp holds no valid date.
+// The date "dd/mm/yyyy" at the start of the stamp, one day earlier when `previous_day`, with the
+// stamp's own date separator; empty when the stamp holds no valid date.
 std::string DateText(const std::string& stamp, bool previous_day) {
-  if (stamp.size() < 10 || stamp[2] != '/' || stamp[5] != '/') return {};
+  if (stamp.size() < 10) return {};
   const std::optional<int> day = ParseWholeNumber(std::string_view(stamp).substr(0, 2));
   const std::optional<int> month = ParseWholeNumber(std::string_view(stamp).substr(3, 2));
   const std::optional<int> year = ParseWholeNumber(std::string_view(stamp).substr(6, 4));
@@ -74,7 +75,7 @@ std::string DateText(const std::string& stamp, bool previous_day) {
     }
     date.day = DaysInMonth(date.year, date.month);
   }
-  return FormatDate(date);
+  return FormatDate(date, stamp[2]);
 }
 
 }  // namespace
@@ -136,8 +137,9 @@ std::optional<GraphDrawing> DrawGraph(const MeasurementSeries& series, int offse
         if (j > i - kAverageSpan) older_sum += p->loss;
       }
       if (complete) {
-        const double a1 = static_cast<double>(newer_sum) / kAverageSpan;
-        const double a0 = static_cast<double>(older_sum) / kAverageSpan;
+        // Whole-number means: every division of the figures rounds down.
+        const auto a1 = static_cast<double>(newer_sum / kAverageSpan);
+        const auto a0 = static_cast<double>(older_sum / kAverageSpan);
         lines.push_back({kGraphWidth - (m - 3) * W, LossY(a1), kGraphWidth - (m - 2) * W, LossY(a0),
                          kAverageColour});
       }
@@ -146,9 +148,10 @@ std::optional<GraphDrawing> DrawGraph(const MeasurementSeries& series, int offse
 
   const bool previous_day = *reference < 60;
   drawing.lh4 = DateText(stamp, previous_day);
-  drawing.lh3 = HourText(*reference);
-  drawing.lh2 = HourText(*reference - 60);
-  drawing.lh1 = HourText(*reference - 120);
+  const char time_separator = stamp[stamp.size() - 3];
+  drawing.lh3 = HourText(*reference, time_separator);
+  drawing.lh2 = HourText(*reference - 60, time_separator);
+  drawing.lh1 = HourText(*reference - 120, time_separator);
   drawing.older_enabled = series.Count() > offset + 30;
   drawing.newer_enabled = offset > 0;
 

@@ -81,8 +81,13 @@ WriteResult HistoryFile::Append(std::string_view line) const {
   if (file == nullptr) return Failure(errno != 0 ? errno : EIO);
 
   std::string out;
-  // fseek fails on an empty file: nothing to end then.
-  if (std::fseek(file, -1, SEEK_END) == 0 && std::fgetc(file) != '\n') out += kLineEnd;
+  // fseek fails on an empty file: nothing to end then. A last line cut between its CR and its LF
+  // only lacks the LF.
+  if (std::fseek(file, -1, SEEK_END) == 0) {
+    const int last = std::fgetc(file);
+    if (last == '\r') out += '\n';
+    if (last != '\r' && last != '\n') out += kLineEnd;
+  }
   out += line;
   out += kLineEnd;
   std::fseek(file, 0, SEEK_END);  // a write after a read needs a positioning call in between

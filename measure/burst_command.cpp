@@ -12,7 +12,7 @@ Measurement RunBurst(const std::function<std::string()>& ping, const Clock& cloc
     const std::string result = ping();
     on_result(result);
     counters.Count(result);
-    measurement.stamp = FormatStamp(clock.Now());
+    measurement.stamp = FormatStamp(clock.Now(), clock.separators());
   }
   measurement.loss = std::to_string(counters.LossPercent());
   measurement.response = std::to_string(counters.ResponseTimeMs());

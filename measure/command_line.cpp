@@ -1,5 +1,7 @@
 #include "measure/command_line.h"
 
+#include <array>
+
 namespace trelvane {
 namespace {
 
@@ -8,6 +10,72 @@ std::string_view TrimBlanks(std::string_view text) {
   const std::size_t first = text.find_first_not_of(kBlanks);
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+// The options of the program, one row each: what --help lists and what the parser accepts.
+struct Option {
+  std::string_view short_name;  // empty when there is none
+  std::string_view name;
+  std::string_view argument;  // empty when it takes none
+  std::string_view help;
+  void (*handle)(const std::vector<std::string>& rest, CommandLine& line);
+};
+
+const std::array<Option, 3> kOptions = {{
+    {"", "--burst", "HOST",
+     "send one burst to HOST, print each result and the measurement line, and exit; no window, "
+     "nothing written to the history file",
+     [](const std::vector<std::string>& rest, CommandLine& line) {
+       line.host = JoinArguments(rest);
+       line.mode = CommandLine::Mode::kBurst;
+       if (line.host.empty()) {
+         line.mode = CommandLine::Mode::kUsageError;
+         line.error = "--burst needs a host";
+       }
+     }},
+    {"-h", "--help", "", "display this help and exit",
+     [](const std::vector<std::string>&, CommandLine& line) {
+       line.mode = CommandLine::Mode::kHelp;
+     }},
+    {"", "--version", "", "output version information and exit",
+     [](const std::vector<std::string>&, CommandLine& line) {
+       line.mode = CommandLine::Mode::kVersion;
+     }},
+}};
+
+// The toolkit's standard options: those that take a value, then those that do not.
+constexpr std::array<std::string_view, 16> kToolkitValued = {
+    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry", "geometry",
+    "qwindowtitle", "title",         "qwindowicon",   "icon",    "style",           "stylesheet",
+    "session",      "display",       "name",          "visual"};
+constexpr std::array<std::string_view, 7> kToolkitFlags = {
+    "reverse", "widgetcount", "nograb", "dograb", "sync", "testability", "qmljsdebugger"};
+
+template <std::size_t N>
+bool Contains(const std::array<std::string_view, N>& names, std::string_view name) {
+  for (std::string_view n : names) {
+    if (n == name) return true;
+  }
+  return false;
+}
+
+// Appends `text` to `out`, wrapped at `width` columns with `indent` blanks on the next lines.
+void Wrap(std::string_view text, std::size_t column, std::size_t indent, std::string& out) {
+  constexpr std::size_t kWidth = 79;
+  while (!text.empty()) {
+    const std::size_t room = kWidth - column;
+    std::size_t cut = text.size();
+    if (cut > room) {
+      cut = text.rfind(' ', room);
+      if (cut == std::string_view::npos || cut == 0) cut = room;
+    }
+    out += text.substr(0, cut);
+    out += '\n';
+    text.remove_prefix(cut);
+    text = TrimBlanks(text);
+    if (!text.empty()) out.append(indent, ' ');
+    column = indent;
+  }
 }
 
 }  // namespace
@@ -21,21 +89,43 @@ std::string JoinArguments(const std::vector<std::string>& arguments) {
   return std::string(TrimBlanks(joined));
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& arguments) {
+  std::vector<std::string> kept;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string_view word = arguments[i];
+    if (word.size() < 2 || word[0] != '-') {
+      kept.push_back(arguments[i]);
+      continue;
+    }
+    // The toolkit takes its options with one dash or two, and a value after '=' or as the next
+    // word.
+    word.remove_prefix(word.starts_with("--") ? 2 : 1);
+    const std::size_t equals = word.find('=');
+    const std::string_view name = word.substr(0, equals);
+    if (Contains(kToolkitValued, name)) {
+      if (equals == std::string_view::npos) ++i;  // its value
+      continue;
+    }
+    if (Contains(kToolkitFlags, name)) continue;
+    kept.push_back(arguments[i]);
+  }
+  return kept;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& all_arguments) {
+  const std::vector<std::string> arguments = WithoutToolkitOptions(all_arguments);
   CommandLine line;
   if (!arguments.empty()) {
     const std::string& first = arguments.front();
-    if (first == "--help" || first == "-h") {
-      line.mode = CommandLine::Mode::kHelp;
-      return line;
+    for (const Option& option : kOptions) {
+      if (first == option.name || (!option.short_name.empty() && first == option.short_name)) {
+        option.handle({arguments.begin() + 1, arguments.end()}, line);
+        return line;
+      }
     }
-    if (first == "--version") {
-      line.mode = CommandLine::Mode::kVersion;
-      return line;
-    }
-    if (first == "--burst") {
-      line.host = JoinArguments({arguments.begin() + 1, arguments.end()});
-      line.mode = line.host.empty() ? CommandLine::Mode::kUsageError : CommandLine::Mode::kBurst;
+    if (first.size() > 1 && first[0] == '-') {
+      line.mode = CommandLine::Mode::kUsageError;
+      line.error = "unrecognized option '" + first + "'";
       return line;
     }
   }
@@ -44,31 +134,49 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageText() {
-  return "Usage: trelvane [HOST]\n"
-         "  or:  trelvane --burst HOST\n"
-         "  or:  trelvane --help | --version\n"
-         "Watch the packet loss and response time of the network path to HOST: a burst of 24\n"
-         "ICMP echo requests a minute, shown in a window and appended to trelvane.txt in the\n"
-         "current directory.\n"
-         "\n"
-         "  HOST            a host name or a dotted IPv4 address; the whole rest of the command\n"
-         "                  line is the host. With a host the program starts measuring at once\n"
-         "                  and waits in the notification area; without one it opens idle.\n"
-         "      --burst HOST  send one burst to HOST, print each result and the measurement\n"
-         "                  line, and exit; no window, nothing written to the history file\n"
-         "  -h, --help      display this help and exit\n"
-         "      --version   output version information and exit\n"
-         "\n"
-         "Each request gives \"N ms\", \"Timeout\", \"Err\" (unresolved, unreachable, or no ICMP\n"
-         "socket allowed) or \"SZErr\". Without root, allow ICMP with\n"
-         "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
-         "or give the program raw sockets with setcap cap_net_raw+ep.\n"
-         "\n"
-         "Exit status:\n"
-         " 0  if OK, also when requests of a burst failed,\n"
-         " 2  if the command line is wrong.\n"
-         "\n"
-         "Full documentation: man trelvane\n";
+  std::string text = "Usage: trelvane [HOST]\n";
+  for (const Option& option : kOptions) {
+    if (option.argument.empty()) continue;
+    text += "  or:  trelvane " + std::string(option.name) + " " + std::string(option.argument) +
+            "\n";
+  }
+  text +=
+      "  or:  trelvane --help | --version\n"
+      "Watch the packet loss and response time of the network path to HOST: a burst of 24\n"
+      "ICMP echo requests a minute, shown in a window and appended to trelvane.txt in the\n"
+      "current directory.\n"
+      "\n"
+      "  HOST              a host name or a dotted IPv4 address; the whole rest of the command\n"
+      "                    line is the host. With a host the program starts measuring at once\n"
+      "                    and waits in the notification area; without one it opens idle.\n";
+  constexpr std::size_t kHelpColumn = 20;
+  for (const Option& option : kOptions) {
+    std::string names = option.short_name.empty() ? "      " : std::string(option.short_name) + ", ";
+    names += option.name;
+    if (!option.argument.empty()) names += " " + std::string(option.argument);
+    std::string row = "  " + names;
+    if (row.size() + 1 > kHelpColumn) {
+      text += row + "\n";
+      row.clear();
+    }
+    row.resize(kHelpColumn, ' ');
+    text += row;
+    Wrap(option.help, kHelpColumn, kHelpColumn, text);
+  }
+  text +=
+      "The options of the windowing toolkit (-style, -platform, -display, ...) are taken by it.\n"
+      "\n"
+      "Each request gives \"N ms\", \"Timeout\", \"Err\" (unresolved, unreachable, no route, or no\n"
+      "ICMP socket allowed) or \"SZErr\". Without root, allow ICMP with\n"
+      "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+      "or give the program raw sockets with setcap cap_net_raw+ep.\n"
+      "\n"
+      "Exit status:\n"
+      " 0  if OK, also when requests of a burst failed,\n"
+      " 2  if the command line is wrong.\n"
+      "\n"
+      "Full documentation: man trelvane\n";
+  return text;
 }
 
 }  // namespace trelvane

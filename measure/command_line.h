@@ -7,7 +7,8 @@
 namespace trelvane {
 
 inline constexpr std::string_view kProgramName = "trelvane";
-inline constexpr std::string_view kProgramVersion = "0.4";
+// One version for the program, the package and the manual: the build's project version.
+inline constexpr std::string_view kProgramVersion = TRELVANE_VERSION;
 
 // What the command line asks for.
 struct CommandLine {
@@ -16,20 +17,32 @@ struct CommandLine {
     kBurst,       // one burst to `host` on the terminal
     kHelp,        // usage on stdout
     kVersion,     // version on stdout
-    kUsageError,  // usage on stderr, exit status 2
+    kUsageError,  // `error` and the usage on stderr, exit status 2
   };
   Mode mode = Mode::kWindow;
   std::string host;
+  std::string error;
 };
+
+// Exit status of a command line that is wrong.
+inline constexpr int kUsageExitStatus = 2;
 
 // The arguments after the program's name joined by single blanks, outer blanks trimmed: the whole
 // argument text, as the target host is read from it.
 std::string JoinArguments(const std::vector<std::string>& arguments);
 
-// Options are recognised only as the first argument ("--burst HOST", "--help", "--version");
-// anything else is the target host.
+// The arguments without the windowing toolkit's standard options ("-style fusion", "-platform
+// xcb", "--reverse", "-style=fusion", ...), which the toolkit takes and applies itself.
+std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& arguments);
+
+// Reads the arguments after the program's name:
+//  1. the toolkit's options are set aside (WithoutToolkitOptions);
+//  2. a first word that is one of the options of the table (--burst, --help, ...) selects it;
+//  3. any other first word that starts with '-' is a usage error;
+//  4. otherwise the whole argument text is the target host.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
+// The usage text, generated from the table of options.
 std::string UsageText();
 
 }  // namespace trelvane

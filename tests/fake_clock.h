@@ -13,7 +13,9 @@ class FakeClock final : public Clock {
     if (step_seconds_ > 0) Advance(step_seconds_);
     return shown;
   }
+  Separators separators() const override { return separators_; }
   void Set(LocalTime t) { now_ = t; }
+  void SetSeparators(Separators separators) { separators_ = separators; }
   // Every reading moves the clock on by this many seconds (within the day).
   void StepEachReading(int seconds) { step_seconds_ = seconds; }
 
@@ -26,6 +28,7 @@ class FakeClock final : public Clock {
   }
   mutable LocalTime now_;
   int step_seconds_ = 0;
+  Separators separators_;
 };
 
 }  // namespace trelvane::testing

@@ -129,6 +129,28 @@ std::vector<std::string> Repeat(int count, const std::string& text) {
   return std::vector<std::string>(count, text);
 }
 
+// A stored run of `count` measurements a minute apart, the newest at 23:59, loss 50 % each tenth
+// minute and 0 % otherwise, 20 ms each; replayed onto the graph.
+void WriteRun(const std::string& path, int count) {
+  QFile file(QString::fromStdString(path));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("***** 06/12/2026 - 08:00:00\r\n");
+  for (int i = count - 1; i >= 0; --i) {
+    const int minute = 23 * 60 + 59 - i;
+    file.write(QString("06/12/2026-%1:%2 %3 20\r\n")
+                   .arg(minute / 60, 2, 10, QChar('0'))
+                   .arg(minute % 60, 2, 10, QChar('0'))
+                   .arg(i % 10 == 0 ? 50 : 0)
+                   .toLatin1());
+  }
+}
+
+void Press(QWidget* button, Qt::MouseButton which, QEvent::Type type = QEvent::MouseButtonPress) {
+  QMouseEvent event(type, QPointF(3, 3), button->mapToGlobal(QPointF(3, 3)), which,
+                    type == QEvent::MouseButtonPress ? which : Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(button, &event);
+}
+
 TEST_F(Form1Test, EveryControlHasItsDesign) {
   const QColor none;
   const QColor green(0, 128, 0), red(192, 0, 0), grey(128, 128, 128), black(0, 0, 0);
@@ -341,7 +363,8 @@ TEST_F(Form1Test, StopDuringABurstKeepsTheCountedRequests) {
   Yield();
 
   EXPECT_TRUE(echo_.pending.empty()) << "no request after the stop";
-  EXPECT_EQ(form_->series().replies().size(), 6u);  // request 6 recorded, not counted
+  // The reply that came after the stop is neither recorded nor counted.
+  EXPECT_EQ(form_->series().replies().size(), 5u);
   EXPECT_EQ(*form_->series().Item(0), (Measurement{"06/12/2026-14:04", "20", "30"}));
   EXPECT_EQ(form_->Label15->text(), kStopped);
   EXPECT_EQ(form_->Label3->text(), "0%");
@@ -360,6 +383,58 @@ TEST_F(Form1Test, StopDuringABurstKeepsTheCountedRequests) {
   EXPECT_EQ(form_->Label15->text(), kStopped);
   EXPECT_EQ(form_->windowTitle(), caption);
   EXPECT_EQ(HistoryLines().size(), 4u);  // the second run's header only
+}
+
+TEST_F(Form1Test, NothingOfAStoppedBurstReachesAReplay) {
+  WriteRun(history_path_, 40);
+  form_->Load("");
+  emit form_->Combo1->activated(0);
+  const QImage replayed = form_->Picture1->image();
+  form_->Command1->click();
+  form_->OnTimer1Tick();
+  Answer({"10 ms", "10 ms"});
+  // A press on a greyed-out scroll button, as the mouse delivers it, scrolls nothing.
+  for (QPushButton* b : {form_->Command3, form_->Command4, form_->Command5, form_->Command6}) {
+    ASSERT_FALSE(b->isEnabled());
+    Press(b, Qt::LeftButton);
+    EXPECT_FALSE(form_->Timer2->isActive()) << b->objectName().toStdString();
+  }
+  form_->Command2->click();  // while request 3 waits
+  emit form_->Combo1->activated(0);
+  echo_.Complete("50 ms");
+  Yield();
+  EXPECT_TRUE(form_->series().replies().empty());
+  EXPECT_EQ(form_->series().Count(), 40);
+  EXPECT_EQ(form_->Label15->text(), kStopped);
+  EXPECT_EQ(form_->Picture1->image(), replayed);
+  EXPECT_EQ(form_->lh3->text(), "23:59");
+}
+
+TEST_F(Form1Test, Timer1KeepsAMinuteBetweenTicks) {
+  StartRun();
+  EXPECT_EQ(form_->Timer1->timerType(), Qt::PreciseTimer);
+  EXPECT_EQ(form_->Timer1->interval(), 60000);
+  Answer(Repeat(24, "20 ms"));
+  // A tick handled late must not push the next one back: the rhythm is the timer's.
+  QThread::msleep(300);
+  form_->OnTimer1Tick();
+  EXPECT_LE(form_->Timer1->remainingTime(), 59750);
+}
+
+TEST_F(Form1Test, RegionalSeparatorsInEveryStamp) {
+  clock_.SetSeparators(Separators{'.', '.'});
+  StartRun();
+  Answer(Repeat(24, "20 ms"));
+  form_->Command2->click();
+  EXPECT_EQ(HistoryLines(), (std::vector<std::string>{
+                                "++++++++++ D\xE9marrage de l'application : 06.12.2026 - 14.04.30",
+                                "***** 06.12.2026 - 14.04.30", "06.12.2026-14.04 0 20"}));
+  EXPECT_EQ(form_->Label13->text(), "06.12.2026 - 14.04");
+  EXPECT_EQ(form_->Label11->text(), "06.12.2026 - 14.04");
+  emit form_->Combo1->activated(0);
+  EXPECT_EQ(form_->series().Count(), 1);
+  EXPECT_EQ(form_->lh3->text(), "14.04");
+  EXPECT_EQ(form_->lh4->text(), "06.12.2026");
 }
 
 TEST_F(Form1Test, StopThenGoWhileARequestWaits) {
@@ -462,29 +537,15 @@ TEST_F(Form1Test, UnwritableHistoryLeavesTheProgramRunning) {
   EXPECT_EQ(form_->series().Count(), 1);
   EXPECT_EQ(form_->Label15->text(), failed);
   EXPECT_TRUE(form_->Command2->isEnabled());
+  // Stopped during a burst, the warning stays: the file is still not written.
+  form_->OnTimer1Tick();
+  Answer({"20 ms"});
+  form_->Command2->click();
+  EXPECT_EQ(form_->Label15->text(), failed);
+  echo_.Complete("20 ms");
+  Yield();
+  EXPECT_EQ(form_->Label15->text(), failed);
   QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-// A stored run of `count` measurements a minute apart, the newest at 23:59, loss 50 % each tenth
-// minute and 0 % otherwise, 20 ms each; replayed onto the graph.
-void WriteRun(const std::string& path, int count) {
-  QFile file(QString::fromStdString(path));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("***** 06/12/2026 - 08:00:00\r\n");
-  for (int i = count - 1; i >= 0; --i) {
-    const int minute = 23 * 60 + 59 - i;
-    file.write(QString("06/12/2026-%1:%2 %3 20\r\n")
-                   .arg(minute / 60, 2, 10, QChar('0'))
-                   .arg(minute % 60, 2, 10, QChar('0'))
-                   .arg(i % 10 == 0 ? 50 : 0)
-                   .toLatin1());
-  }
-}
-
-void Press(QWidget* button, Qt::MouseButton which, QEvent::Type type = QEvent::MouseButtonPress) {
-  QMouseEvent event(type, QPointF(3, 3), button->mapToGlobal(QPointF(3, 3)), which,
-                    type == QEvent::MouseButtonPress ? which : Qt::NoButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(button, &event);
 }
 
 TEST_F(Form1Test, ReplayDrawsTheGraph) {

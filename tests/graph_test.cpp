@@ -140,6 +140,28 @@ TEST(DrawGraphTest, WhichSegmentsExistAtOffsetZero) {
   ExpectLine(average[1], 5000 - 4 * W, 4000 - 40 * 3.0, 5000 - 5 * W, 4000 - 40 * 4.0);
 }
 
+TEST(DrawGraphTest, MovingAverageIsAWholeNumberMean) {
+  // Item 7: A1 = (4 + 0 ... 0) / 7 rounds down to 0, A0 = (4 + 4 + 0 ... 0) / 7 to 1.
+  std::vector<Item> items(8, Item{"14:00", 0, 20});
+  for (int i = 0; i < 8; ++i) items[i].time = "14:0" + std::to_string(9 - i);
+  items[6].loss = items[7].loss = 4;
+  const std::vector<Line> average = OfColour(DrawGraph(Series(items), 0).value(), kAverageColour);
+  ASSERT_EQ(average.size(), 1u);
+  ExpectLine(average[0], 5000 - 4 * W, 4000, 5000 - 5 * W, 4000 - 40);
+}
+
+TEST(DrawGraphTest, StampsAreReadByPositionWhateverTheSeparators) {
+  const GraphDrawing dots = DrawGraph(Series({{"09.15", 50, 20}, {"09.14", 0, 20}}, "06.12.2026"), 0).value();
+  EXPECT_EQ(dots.lh3, "09.15");
+  EXPECT_EQ(dots.lh1, "07.15");
+  EXPECT_EQ(dots.lh4, "06.12.2026");
+  EXPECT_EQ(OfColour(dots, kLossBarColour).size(), 2u);
+  EXPECT_EQ(OfColour(dots, kResponseColour).size(), 1u);
+  const GraphDrawing mixed = DrawGraph(Series({{"00:15", 0, 20}}, "01.03.2026"), 0).value();
+  EXPECT_EQ(mixed.lh4, "28.02.2026");
+  EXPECT_EQ(mixed.lh2, "23:15");
+}
+
 TEST(DrawGraphTest, StretchAtOffset40Of150) {
   const MeasurementSeries series = MinuteSeries(150);
   const GraphDrawing g = DrawGraph(series, 40).value();

@@ -145,6 +145,15 @@ TEST_F(HistoryTest, AppendEndsATornLastLineFirst) {
   }
   ASSERT_TRUE(history().Append("06/12/2026-09:16 4 25").ok);
   EXPECT_EQ(Contents(), kRunA + "\r\n06/12/2026-09:15 0 2\r\n06/12/2026-09:16 4 25\r\n");
+  // Cut between its CR and its LF: only the LF is missing.
+  Write({kRunA});
+  {
+    std::ofstream out(path_, std::ios::binary | std::ios::app);
+    out << "06/12/2026-09:15 0 25\r";
+  }
+  ASSERT_TRUE(history().Append("06/12/2026-09:16 4 25").ok);
+  EXPECT_EQ(Contents(), kRunA + "\r\n06/12/2026-09:15 0 25\r\n06/12/2026-09:16 4 25\r\n");
+  EXPECT_EQ(history().Replay(RunKey(kRunA)).value().at(0).response, "25");
   // An LF-only file is left as it is: its last line has its end.
   Write({kRunA}, "\n");
   ASSERT_TRUE(history().Append("x 1 2").ok);

@@ -84,6 +84,28 @@ TEST(TimeTextTest, FixedWidthFields) {
   EXPECT_EQ(FormatMinute(t), "09:05");
   EXPECT_EQ(FormatStamp(t), "06/12/2026-09:05");
   EXPECT_EQ(FormatStamp(LocalTime{987, 1, 31, 23, 59, 59}), "31/01/0987-23:59");
+  EXPECT_EQ(FormatStamp(t, Separators{'.', '.'}), "06.12.2026-09.05");
+}
+
+TEST(TimeTextTest, SeparatorsOfTheRegionalFormats) {
+  struct Case {
+    const char* date_format;
+    const char* time_format;
+    Separators expected;
+  };
+  const Case cases[] = {
+      {"%d/%m/%Y", "%H:%M:%S", {'/', ':'}},    // fr_FR
+      {"%d.%m.%Y", "%H:%M:%S", {'.', ':'}},    // de_DE
+      {"%Y-%m-%d", "%H.%M.%S", {'-', '.'}},    // sv_SE, fi_FI times
+      {"%-d.%-m.%Y", "%OH:%OM", {'.', ':'}},   // flags and modifiers
+      {"%m/%d/%y", "%r", {'/', ':'}},          // C; a pattern without separator
+      {"%d %B %Y", "%Hh%M", {'/', ':'}},       // a blank, a letter: nothing usable
+      {"%Y/%m.%d", "", {'/', ':'}},            // two different ones
+      {"%D", "%T", {'/', ':'}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SeparatorsOfFormats(c.date_format, c.time_format), c.expected) << c.date_format;
+  }
 }
 
 TEST(HistoryLineTest, Layouts) {
@@ -130,6 +152,14 @@ TEST(CommandLineTest, WholeArgumentTextIsTheHost) {
       {{"--help"}, Mode::kHelp, ""},
       {{"-h"}, Mode::kHelp, ""},
       {{"--version"}, Mode::kVersion, ""},
+      // The toolkit's own options are its, never part of the host.
+      {{"-style", "fusion", "10.0.0.1"}, Mode::kWindow, "10.0.0.1"},
+      {{"10.0.0.1", "--platform", "offscreen", "-reverse"}, Mode::kWindow, "10.0.0.1"},
+      {{"-style=fusion", "--burst", "h"}, Mode::kBurst, "h"},
+      // Anything else that starts with '-' is no host.
+      {{"-v"}, Mode::kUsageError, ""},
+      {{"--bogus", "host"}, Mode::kUsageError, ""},
+      {{"-style", "x", "--verbose"}, Mode::kUsageError, ""},
   };
   for (const Case& c : cases) {
     const CommandLine line = ParseCommandLine(c.arguments);

@@ -243,6 +243,9 @@ void Form1::BuildControls() {
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setInterval(kTickMs);
+  // Measurements stand a minute apart on the graph: a coarse timer would let them drift by up to
+  // 5 % of the interval.
+  Timer1->setTimerType(Qt::PreciseTimer);
   connect(Timer1, &QTimer::timeout, this, &Form1::OnTimer1Tick);
   Timer2 = new QTimer(this);
   Timer2->setObjectName("Timer2");
@@ -283,7 +286,7 @@ void Form1::Load(const QString& command_line) {
   Picture1->Clear();
   Picture1->Draw(StartupGrid());
 
-  AppendHistoryLine(StartupMarker(clock_.Now()));
+  AppendHistoryLine(StartupMarker(clock_.Now(), clock_.separators()));
   Stop();
   if (!command_line_.isEmpty()) {
     Start();
@@ -297,7 +300,7 @@ void Form1::Start() {
   scroll_offset_ = 0;
   // A burst of an earlier run that is still waiting for a reply no longer touches anything.
   ++generation_;
-  AppendHistoryLine(RunHeader(clock_.Now()));
+  AppendHistoryLine(RunHeader(clock_.Now(), clock_.separators()));
 
   Command1->setEnabled(false);
   Combo1->setEnabled(false);
@@ -306,7 +309,9 @@ void Form1::Start() {
   URL->repaint();
 
   const LocalTime now = clock_.Now();
-  SetFittedText(Label13, QString::fromStdString(FormatDate(now) + " - " + FormatMinute(now)));
+  const Separators separators = clock_.separators();
+  SetFittedText(Label13, QString::fromStdString(FormatDate(now, separators.date) + " - " +
+                                                FormatMinute(now, separators.time)));
   Label13->repaint();
 
   Timer1->setInterval(kFirstTickMs);
@@ -315,6 +320,9 @@ void Form1::Start() {
 
 void Form1::Stop() {
   stop_requested_ = true;
+  // A burst under way ends here: the reply it still waits for touches neither the window nor the
+  // series when it comes.
+  burst_.active = false;
   Timer1->stop();
   Command2->setEnabled(false);
   Command1->setEnabled(true);
@@ -378,7 +386,9 @@ void Form1::OnTimer2Tick() {
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
   if (ScrollStepOf(watched) != 0) {
-    if (event->type() == QEvent::MouseButtonPress) {
+    // A real press reaches a disabled button too: it must not scroll.
+    if (event->type() == QEvent::MouseButtonPress &&
+        static_cast<const QWidget*>(watched)->isEnabled()) {
       scroll_step_ = ScrollStepOf(watched);
       Timer2->start();
     } else if (event->type() == QEvent::MouseButtonRelease) {
@@ -483,7 +493,9 @@ void Form1::SetScrollButtonsEnabled(bool enabled) {
 void Form1::OnTimer1Tick() {
   // A burst of this run still under way (a very slow name lookup): never two at once.
   if (burst_running()) return;
-  Timer1->setInterval(kTickMs);
+  // Changing the interval restarts the timer; done only on the first tick, so that the ticks keep
+  // their rhythm whatever the handler's own delay.
+  if (Timer1->interval() != kTickMs) Timer1->setInterval(kTickMs);
   series_.ClearReplies();
   series_.OpenMeasurement();
   SetStatusColour(kBurstColour);
@@ -511,12 +523,8 @@ void Form1::SendNextRequest() {
 void Form1::OnReply(unsigned generation, const std::string& result) {
   if (generation != generation_ || !burst_.active) return;
   series_.AddReply(result);
-  if (stop_requested_) {
-    AbandonBurst();
-    return;
-  }
   burst_.counters.Count(result);
-  series_.SetNewest(Measurement{FormatStamp(clock_.Now()),
+  series_.SetNewest(Measurement{FormatStamp(clock_.Now(), clock_.separators()),
                                 std::to_string(burst_.counters.LossPercent()),
                                 std::to_string(burst_.counters.ResponseTimeMs())});
   // The yield: the next request, or the end of the burst, runs from the event loop.
@@ -532,17 +540,7 @@ void Form1::ContinueBurst(unsigned generation) {
   }
 }
 
-void Form1::AbandonBurst() {
-  burst_.active = false;
-  SetStatus(QString::fromUtf8(kStopped));
-  Label15->repaint();
-}
-
 void Form1::FinishBurst() {
-  if (stop_requested_) {
-    AbandonBurst();
-    return;
-  }
   burst_.active = false;
   const Measurement& newest = *series_.Item(0);
   AppendHistoryLine(MeasurementLine(newest));

@@ -95,7 +95,6 @@ class Form1 : public QWidget {
   void OnReply(unsigned generation, const std::string& result);
   void ContinueBurst(unsigned generation);
   void FinishBurst();
-  void AbandonBurst();
   void AppendHistoryLine(const std::string& line);
   void RebuildRunList();
   void Replay(const QString& key);

@@ -1,6 +1,7 @@
 #include "ui/program.h"
 
 #include <QApplication>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -32,6 +33,8 @@ int RunBurstCommand(const std::string& host) {
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
+  // Dates and times are written with the separators of the user's regional settings.
+  std::setlocale(LC_TIME, "");
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const CommandLine line = ParseCommandLine(arguments);
   switch (line.mode) {
@@ -42,8 +45,8 @@ int RunProgram(int argc, char** argv) {
       std::cout << kProgramName << ' ' << kProgramVersion << '\n';
       return 0;
     case CommandLine::Mode::kUsageError:
-      std::cerr << "trelvane: --burst needs a host\n" << UsageText();
-      return 2;
+      std::cerr << "trelvane: " << line.error << "\n" << UsageText();
+      return kUsageExitStatus;
     case CommandLine::Mode::kBurst:
       return RunBurstCommand(line.host);
     case CommandLine::Mode::kWindow:

@@ -25,6 +25,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "probe/system_echo_service.h"
 
@@ -41,6 +42,8 @@ constexpr std::uint8_t kTimeExceeded = 11;
 constexpr std::uint8_t kParameterProblem = 12;
 constexpr std::uint8_t kTtlExceededInTransit = 0;
 constexpr std::int64_t kNsPerMs = 1'000'000;
+// A resolver answer never needs more room than this; a name whose answer would is not resolved.
+constexpr std::size_t kMaxResolverBuffer = std::size_t{1} << 20;
 // ICMP_FILTER of <linux/icmp.h>, whose definitions clash with <netinet/ip_icmp.h>.
 constexpr int kIcmpFilter = 1;
 
@@ -319,24 +322,26 @@ class LinuxEchoService final : public EchoService {
     return inet_addr(std::string(text).c_str());
   }
 
+  // The first IPv4 address in the resolver's own order. getaddrinfo() would re-sort the list by
+  // the RFC 6724 rules (same subnet first, ...), so a name listed as "A, B" could be measured at
+  // B; gethostbyname2_r keeps the order, and is the thread-safe form of gethostbyname.
   Address LookupHost(std::string_view name) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_RAW;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(std::string(name).c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+    const std::string text(name);
+    std::vector<char> buffer(4096);
+    hostent entry{};
+    hostent* found = nullptr;
+    int error = 0;
+    while (gethostbyname2_r(text.c_str(), AF_INET, &entry, buffer.data(), buffer.size(), &found,
+                            &error) == ERANGE &&
+           buffer.size() < kMaxResolverBuffer) {
+      buffer.resize(buffer.size() * 2);
+    }
+    if (found == nullptr || found->h_addrtype != AF_INET || found->h_length != 4 ||
+        found->h_addr_list == nullptr || found->h_addr_list[0] == nullptr) {
       return kNoAddress;
     }
     Address address = kNoAddress;
-    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-      if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
-        sockaddr_in in{};
-        std::memcpy(&in, a->ai_addr, sizeof(in));
-        address = in.sin_addr.s_addr;
-        break;
-      }
-    }
-    freeaddrinfo(found);
+    std::memcpy(&address, found->h_addr_list[0], sizeof(address));
     return address;
   }
 
