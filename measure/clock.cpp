@@ -25,8 +25,8 @@ char SeparatorOf(std::string_view format, char fallback) {
     if (c == '%') {
       // Flags, a width and the E or O modifier may stand before the conversion's letter.
       ++i;
-      while (i < format.size() && std::string_view("-_0^#EO123456789").find(format[i]) !=
-                                      std::string_view::npos) {
+      while (i < format.size() &&
+             std::string_view("-_0^#EO123456789").find(format[i]) != std::string_view::npos) {
         ++i;
       }
       continue;
@@ -43,7 +43,8 @@ char SeparatorOf(std::string_view format, char fallback) {
 
 Separators SeparatorsOfFormats(std::string_view date_format, std::string_view time_format) {
   const Separators fallback;
-  return Separators{SeparatorOf(date_format, fallback.date), SeparatorOf(time_format, fallback.time)};
+  return Separators{SeparatorOf(date_format, fallback.date),
+                    SeparatorOf(time_format, fallback.time)};
 }
 
 SystemClock::SystemClock() {
@@ -52,7 +53,8 @@ SystemClock::SystemClock() {
   char time[8] = {};
   GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDATE, date, sizeof(date));
   GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, time, sizeof(time));
-  separators_ = SeparatorsOfFormats(std::string("%d") + date + "%m", std::string("%H") + time + "%M");
+  separators_ =
+      SeparatorsOfFormats(std::string("%d") + date + "%m", std::string("%H") + time + "%M");
 #else
   separators_ = SeparatorsOfFormats(nl_langinfo(D_FMT), nl_langinfo(T_FMT));
 #endif

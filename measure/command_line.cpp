@@ -45,9 +45,10 @@ const std::array<Option, 3> kOptions = {{
 
 // The toolkit's standard options: those that take a value, then those that do not.
 constexpr std::array<std::string_view, 16> kToolkitValued = {
-    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry", "geometry",
-    "qwindowtitle", "title",         "qwindowicon",   "icon",    "style",           "stylesheet",
-    "session",      "display",       "name",          "visual"};
+    "platform", "platformpluginpath", "platformtheme", "plugin",      "qwindowgeometry",
+    "geometry", "qwindowtitle",       "title",         "qwindowicon", "icon",
+    "style",    "stylesheet",         "session",       "display",     "name",
+    "visual"};
 constexpr std::array<std::string_view, 7> kToolkitFlags = {
     "reverse", "widgetcount", "nograb", "dograb", "sync", "testability", "qmljsdebugger"};
 
@@ -137,8 +138,8 @@ std::string UsageText() {
   std::string text = "Usage: trelvane [HOST]\n";
   for (const Option& option : kOptions) {
     if (option.argument.empty()) continue;
-    text += "  or:  trelvane " + std::string(option.name) + " " + std::string(option.argument) +
-            "\n";
+    text +=
+        "  or:  trelvane " + std::string(option.name) + " " + std::string(option.argument) + "\n";
   }
   text +=
       "  or:  trelvane --help | --version\n"
@@ -151,7 +152,8 @@ std::string UsageText() {
       "                    and waits in the notification area; without one it opens idle.\n";
   constexpr std::size_t kHelpColumn = 20;
   for (const Option& option : kOptions) {
-    std::string names = option.short_name.empty() ? "      " : std::string(option.short_name) + ", ";
+    std::string names =
+        option.short_name.empty() ? "      " : std::string(option.short_name) + ", ";
     names += option.name;
     if (!option.argument.empty()) names += " " + std::string(option.argument);
     std::string row = "  " + names;
@@ -166,7 +168,8 @@ std::string UsageText() {
   text +=
       "The options of the windowing toolkit (-style, -platform, -display, ...) are taken by it.\n"
       "\n"
-      "Each request gives \"N ms\", \"Timeout\", \"Err\" (unresolved, unreachable, no route, or no\n"
+      "Each request gives \"N ms\", \"Timeout\", \"Err\" (unresolved, unreachable, no route, or "
+      "no\n"
       "ICMP socket allowed) or \"SZErr\". Without root, allow ICMP with\n"
       "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
       "or give the program raw sockets with setcap cap_net_raw+ep.\n"

@@ -151,7 +151,8 @@ TEST(DrawGraphTest, MovingAverageIsAWholeNumberMean) {
 }
 
 TEST(DrawGraphTest, StampsAreReadByPositionWhateverTheSeparators) {
-  const GraphDrawing dots = DrawGraph(Series({{"09.15", 50, 20}, {"09.14", 0, 20}}, "06.12.2026"), 0).value();
+  const GraphDrawing dots =
+      DrawGraph(Series({{"09.15", 50, 20}, {"09.14", 0, 20}}, "06.12.2026"), 0).value();
   EXPECT_EQ(dots.lh3, "09.15");
   EXPECT_EQ(dots.lh1, "07.15");
   EXPECT_EQ(dots.lh4, "06.12.2026");

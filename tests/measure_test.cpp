@@ -94,13 +94,13 @@ TEST(TimeTextTest, SeparatorsOfTheRegionalFormats) {
     Separators expected;
   };
   const Case cases[] = {
-      {"%d/%m/%Y", "%H:%M:%S", {'/', ':'}},    // fr_FR
-      {"%d.%m.%Y", "%H:%M:%S", {'.', ':'}},    // de_DE
-      {"%Y-%m-%d", "%H.%M.%S", {'-', '.'}},    // sv_SE, fi_FI times
-      {"%-d.%-m.%Y", "%OH:%OM", {'.', ':'}},   // flags and modifiers
-      {"%m/%d/%y", "%r", {'/', ':'}},          // C; a pattern without separator
-      {"%d %B %Y", "%Hh%M", {'/', ':'}},       // a blank, a letter: nothing usable
-      {"%Y/%m.%d", "", {'/', ':'}},            // two different ones
+      {"%d/%m/%Y", "%H:%M:%S", {'/', ':'}},   // fr_FR
+      {"%d.%m.%Y", "%H:%M:%S", {'.', ':'}},   // de_DE
+      {"%Y-%m-%d", "%H.%M.%S", {'-', '.'}},   // sv_SE, fi_FI times
+      {"%-d.%-m.%Y", "%OH:%OM", {'.', ':'}},  // flags and modifiers
+      {"%m/%d/%y", "%r", {'/', ':'}},         // C; a pattern without separator
+      {"%d %B %Y", "%Hh%M", {'/', ':'}},      // a blank, a letter: nothing usable
+      {"%Y/%m.%d", "", {'/', ':'}},           // two different ones
       {"%D", "%T", {'/', ':'}},
   };
   for (const Case& c : cases) {

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -437,6 +438,11 @@ void Form1::Hide() {
     if (!isMinimized()) setWindowState(windowState() | Qt::WindowMinimized);
     return;
   }
+  // Where the frame stands, read while the window is still mapped and its frame known.
+  if (isVisible() && windowHandle() != nullptr) {
+    const QMargins frame = windowHandle()->frameMargins();
+    client_position_ = windowHandle()->framePosition() + QPoint(frame.left(), frame.top());
+  }
   // Minimising raises the resize handling, which performs Hide once more, nested, from here.
   if (!isMinimized()) setWindowState(windowState() | Qt::WindowMinimized);
   setVisible(false);
@@ -448,9 +454,10 @@ void Form1::Restore() {
   // The hidden window's native window still carries its minimised state, and some window
   // managers iconify it again as it is mapped; a fresh one comes up normal.
   if (isHidden() && testAttribute(Qt::WA_WState_Created)) {
-    const QPoint place = pos();
     destroy();
-    move(place);  // back at the place it had
+    // The new native window knows no frame yet, so a place given with the frame would land the
+    // window one frame lower; the place of the window inside the frame is exact.
+    if (client_position_) setGeometry(QRect(*client_position_, size()));
   }
   setWindowState(windowState() & ~Qt::WindowMinimized);
   setVisible(true);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <QWidget>
+#include <optional>
 #include <string>
 
 #include "history/history_file.h"
@@ -115,6 +117,8 @@ class Form1 : public QWidget {
   MeasurementSeries series_;
   HistoryFile history_;
   bool history_failed_ = false;
+  // The window's place inside its frame when it last went to the tray; Restore puts it back.
+  std::optional<QPoint> client_position_;
 
  public:
   // The controls, by their designed names.

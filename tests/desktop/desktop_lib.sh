@@ -1,6 +1,7 @@
 # Sourced by the desktop tests and benchmarks: an X server of their own (Xvfb), optionally with a
 # window manager (openbox) and a notification area (trayer), all torn down on exit with whatever
-# was added to `pids`. Needs `build` set to the build directory.
+# was added to `pids` (the ids of what the test itself started, never processes found by name).
+# Needs `build` set to the build directory.
 
 tmp=$(mktemp -d)
 pids=()
@@ -14,7 +15,6 @@ need_tools() {
 desktop_cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  pkill -f "^$build/trelvane" 2>/dev/null || true
   wait 2>/dev/null || true
   cd / && rm -rf "$tmp"
 }
