@@ -3,6 +3,7 @@
 // address prefix comes in TRELVANE_LAB; which socket the prober must be using comes in
 // TRELVANE_EXPECT_SOCKET ("datagram" or "raw").
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -93,6 +94,12 @@ TEST_F(ProbeNetworkTest, LoopbackAnswers) {
     const std::string result = Ping(host);
     EXPECT_TRUE(result == "0 ms" || result == "1 ms") << host << ": " << result;
   }
+}
+
+TEST_F(ProbeNetworkTest, NameWithTwoAddressesIsMeasuredAtTheFirst) {
+  // The lab's hosts file lists 10.250.9.1 (no route) before the lab's own .8.
+  EXPECT_EQ(pinger_.LookupHost("trelvane-two.test"), inet_addr("10.250.9.1"));
+  EXPECT_EQ(Ping("trelvane-two.test"), "Err");
 }
 
 TEST_F(ProbeNetworkTest, AnswerAfter20Point5Ms) {

@@ -36,6 +36,14 @@ up)
   for host in 2 3 4 5 6 7 8 9; do
     ip -n "$near" neigh replace "$prefix.$host" lladdr "$mac" dev "${name}a" nud permanent
   done
+  # Names of the lab, seen only inside its namespaces (ip netns exec mounts /etc/netns/NAME/hosts
+  # over /etc/hosts). trelvane-two.test has two addresses, the unroutable one first: the resolver's
+  # order must be kept, not re-sorted to put the reachable one first.
+  for ns in "$near" "$far"; do
+    mkdir -p "/etc/netns/$ns"
+    { cat /etc/hosts; printf '10.250.9.1 trelvane-two.test\n%s.8 trelvane-two.test\n' "$prefix"; } \
+      >"/etc/netns/$ns/hosts"
+  done
   ip netns exec "$far" sysctl -q -w net.ipv4.icmp_echo_ignore_all=1
   # The far side must not rate-limit the errors our responder scripts, nor answer them itself.
   ip netns exec "$far" sysctl -q -w net.ipv4.icmp_ratelimit=0
@@ -60,6 +68,7 @@ down)
   rm -rf "$state"
   ip netns del "$near" 2>/dev/null || true
   ip netns del "$far" 2>/dev/null || true
+  rm -rf "/etc/netns/$near" "/etc/netns/$far"
   ;;
 *)
   echo "usage: netlab.sh up NAME RESPONDER | down NAME" >&2
