@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     std::printf("generated %s in %.1f s\n", path.c_str(),
                 std::chrono::duration<double>(Steady::now() - start).count());
   }
-  const trelvane::HistoryFile history(path);
+  trelvane::HistoryFile history(path);
   std::size_t runs = 0;
   std::string key;
   const double grep_ms = MedianMs([&] {

@@ -159,6 +159,13 @@ std::optional<GraphDrawing> DrawGraph(const MeasurementSeries& series, int offse
   return drawing;
 }
 
+std::optional<int> NewestCompleteMeasurement(const MeasurementSeries& series) {
+  for (int k = 0; k < series.Count(); ++k) {
+    if (Read(series, k)) return k;
+  }
+  return std::nullopt;
+}
+
 int ScrollTick(int offset, int step, int count, int large_step) {
   const std::int64_t t = static_cast<std::int64_t>(offset) + step;
   if (t < 0) return 0;

@@ -39,6 +39,10 @@ struct GraphDrawing {
 // time of day, a figure that is not a number) is passed over with the segments that need it.
 std::optional<GraphDrawing> DrawGraph(const MeasurementSeries& series, int offset);
 
+// The index of the newest complete measurement of the series (a time of day, a loss and a response
+// time that are numbers), where a replay's graph ends; nothing when there is none.
+std::optional<int> NewestCompleteMeasurement(const MeasurementSeries& series);
+
 // The offset after one tick of the scroll auto-repeat: offset + step, kept between 0 and
 // count - large_step (never below 0).
 int ScrollTick(int offset, int step, int count, int large_step = kLargeScrollStep);

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
-#include "history/block_scanner.h"
 #include "history/history_format.h"
+#include "history/line_reader.h"
 
 namespace trelvane {
 namespace {
@@ -17,34 +15,8 @@ bool EndsARun(std::string_view line) {
   return line.empty() || IsRunHeader(line) || IsStartupMarker(line);
 }
 
-WriteResult Failure(int error) { return WriteResult{false, std::strerror(error)}; }
-
-// The line [begin, end) of `text` without its CR.
-std::string_view Line(std::string_view text, std::size_t begin, std::size_t end) {
-  std::string_view line = text.substr(begin, end - begin);
-  if (line.ends_with('\r')) line.remove_suffix(1);
-  return line;
-}
-
-// The start of the first line at or after `pos` that begins with "*****". `pos` and the start of
-// `text` are starts of lines. Only run headers hold a '*' in a well-formed file, so the search
-// hops from one to the next.
-std::size_t FindHeader(std::string_view text, std::size_t pos) {
-  while (pos < text.size()) {
-    const std::size_t star = text.find('*', pos);
-    if (star == std::string_view::npos) return star;
-    if ((star == 0 || text[star - 1] == '\n') && text.substr(star).starts_with(kRunHeaderMark)) {
-      return star;
-    }
-    pos = star + 1;
-  }
-  return std::string_view::npos;
-}
-
-// How much of text[pos, ...) is whole lines: up to and with its last line end.
-std::size_t WholeLines(std::string_view text, std::size_t pos) {
-  const std::size_t last = text.rfind('\n');
-  return last == std::string_view::npos || last < pos ? pos : last + 1;
+WriteResult Failure(const FileError& error) {
+  return WriteResult{false, DescribeError(error), DescribeErrorFrench(error), false};
 }
 
 // Cuts a measurement line at every single blank; lines with fewer than three fields are passed
@@ -75,97 +47,121 @@ std::string_view RunKey(std::string_view header) {
   return header.size() <= kRunKeyLength ? header : header.substr(header.size() - kRunKeyLength);
 }
 
-WriteResult HistoryFile::Append(std::string_view line) const {
-  errno = 0;
-  std::FILE* file = std::fopen(path_.c_str(), "a+b");
-  if (file == nullptr) return Failure(errno != 0 ? errno : EIO);
-
+WriteResult HistoryFile::AppendLines(std::string_view lines,
+                                     std::optional<FileId>* written_to) const {
+  FileError error;
+  std::optional<StoredFile> file = StoredFile::OpenForAppending(path_, error);
+  if (!file) return Failure(error);
+  if (written_to != nullptr) *written_to = file->id();
   std::string out;
-  // fseek fails on an empty file: nothing to end then. A last line cut between its CR and its LF
-  // only lacks the LF.
-  if (std::fseek(file, -1, SEEK_END) == 0) {
-    const int last = std::fgetc(file);
+  // A last line cut between its CR and its LF only lacks the LF; one cut anywhere else lacks both.
+  char last = '\n';
+  if (file->size() > 0 && file->ReadAt(file->size() - 1, &last, 1) == 1) {
     if (last == '\r') out += '\n';
     if (last != '\r' && last != '\n') out += kLineEnd;
   }
-  out += line;
-  out += kLineEnd;
-  std::fseek(file, 0, SEEK_END);  // a write after a read needs a positioning call in between
-
-  errno = 0;
-  const bool written = std::fwrite(out.data(), 1, out.size(), file) == out.size();
-  const bool flushed = std::fflush(file) == 0;
-  const int error = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (written && flushed && closed) return WriteResult{};
-  return Failure(error != 0 ? error : (errno != 0 ? errno : EIO));
+  out += lines;
+  if (!file->AppendAll(out, error)) return Failure(error);
+  return WriteResult{};
 }
 
-std::optional<std::vector<std::string>> HistoryFile::RunList() const {
-  // A run has an entry exactly when the line after its header exists and is a measurement line;
-  // the entries are gathered oldest first and turned round at the end.
-  std::vector<std::string> entries;
-  const bool ok =
-      ScanBlocks(path_, block_bytes_, [&](std::string_view text, bool at_end) -> std::size_t {
-        std::size_t pos = 0;
-        for (;;) {
-          const std::size_t header = FindHeader(text, pos);
-          if (header == std::string_view::npos) return at_end ? text.size() : WholeLines(text, pos);
-          const std::size_t header_end = text.find('\n', header);
-          if (header_end == std::string_view::npos) {
-            return at_end ? text.size() : header;  // the header is the last line, or comes again
-          }
-          const std::size_t next = header_end + 1;
-          std::size_t next_end = text.find('\n', next);
-          if (next_end == std::string_view::npos) {
-            if (!at_end) return header;  // its next line is not all here yet
-            next_end = text.size();
-          }
-          if (next < text.size() && !EndsARun(Line(text, next, next_end))) {
-            entries.emplace_back(RunKey(Line(text, header, header_end)));
-          }
-          pos = next;
-        }
-      });
-  if (!ok) return std::nullopt;
-  std::reverse(entries.begin(), entries.end());
-  return entries;
+WriteResult HistoryFile::Append(std::string_view line) const {
+  std::string out(line);
+  out += kLineEnd;
+  return AppendLines(out, nullptr);
+}
+
+WriteResult HistoryFile::AppendRunHeader(std::string_view header) {
+  run_header_ = header;
+  run_file_.reset();
+  std::optional<FileId> written_to;
+  WriteResult result = AppendLines(std::string(header) + std::string(kLineEnd), &written_to);
+  if (result.ok) run_file_ = written_to;
+  return result;
+}
+
+WriteResult HistoryFile::AppendMeasurement(std::string_view line) {
+  // The file the header went to, if it is still in its place.
+  const std::optional<FileId> now = StoredFile::IdentityOf(path_);
+  const bool again = !run_header_.empty() && (!run_file_ || !now || *now != *run_file_);
+  std::string out;
+  if (again) out = run_header_ + std::string(kLineEnd);
+  out += line;
+  out += kLineEnd;
+  std::optional<FileId> written_to;
+  WriteResult result = AppendLines(out, &written_to);
+  if (result.ok) {
+    run_file_ = written_to;
+    result.header_written_again = again;
+  }
+  return result;
+}
+
+std::optional<std::vector<std::string>> HistoryFile::RunList() {
+  std::optional<StoredFile> file = StoredFile::OpenForReading(path_, read_error_);
+  if (!file) {
+    run_list_.reset();
+    return std::nullopt;
+  }
+  if (!run_list_ || run_list_->file != file->id() || file->size() < run_list_->offset) {
+    // A new file, or one cut short: read it all again.
+    run_list_ = RunListState{file->id(), 0, {}, std::nullopt};
+  }
+  RunListState& state = *run_list_;
+  LineReader reader(*file, state.offset, block_bytes_, max_line_bytes_);
+  std::optional<std::string> last_cut_entry;  // from a last line still without its line end
+  StoredLine line;
+  for (;;) {
+    if (state.pending) {
+      // The line right after a header decides whether the header's run has an entry.
+      if (!reader.Next(line)) break;  // the header is the last line, for now
+      if (line.last_and_cut) {
+        if (!EndsARun(line.text)) last_cut_entry = state.pending;
+        break;
+      }
+      if (!EndsARun(line.text)) state.entries.push_back(*state.pending);
+      state.pending.reset();
+      if (IsRunHeader(line.text)) state.pending = std::string(line.tail);
+      state.offset = reader.offset();
+      continue;
+    }
+    if (!reader.SkipToRunHeader()) {
+      if (!reader.failed()) state.offset = reader.offset();
+      break;
+    }
+    if (!reader.Next(line) || line.last_and_cut) break;  // a header as the cut last line: no entry
+    state.pending = std::string(line.tail);
+    state.offset = reader.offset();
+  }
+  if (reader.failed()) {
+    read_error_ = FileError{FileError::Kind::kSystem, EIO};
+    run_list_.reset();
+    return std::nullopt;
+  }
+  std::vector<std::string> runs;
+  runs.reserve(state.entries.size() + 1);
+  if (last_cut_entry) runs.push_back(*last_cut_entry);
+  runs.insert(runs.end(), state.entries.rbegin(), state.entries.rend());
+  return runs;
 }
 
 std::optional<std::vector<Measurement>> HistoryFile::Replay(std::string_view key) const {
+  std::optional<StoredFile> file = StoredFile::OpenForReading(path_, read_error_);
+  if (!file) return std::nullopt;
+  LineReader reader(*file, 0, block_bytes_, max_line_bytes_);
   std::vector<Measurement> measurements;
-  bool in_run = false;
-  const bool ok =
-      ScanBlocks(path_, block_bytes_, [&](std::string_view text, bool at_end) -> std::size_t {
-        std::size_t pos = 0;
-        for (;;) {
-          if (!in_run) {
-            const std::size_t header = FindHeader(text, pos);
-            if (header == std::string_view::npos)
-              return at_end ? text.size() : WholeLines(text, pos);
-            const std::size_t header_end = text.find('\n', header);
-            if (header_end == std::string_view::npos) return at_end ? text.size() : header;
-            in_run = RunKey(Line(text, header, header_end)) == key;
-            pos = header_end + 1;
-            continue;
-          }
-          if (pos >= text.size()) return pos;
-          std::size_t end = text.find('\n', pos);
-          if (end == std::string_view::npos) {
-            if (!at_end) return pos;
-            end = text.size();
-          }
-          const std::string_view line = Line(text, pos, end);
-          pos = end + 1;
-          if (EndsARun(line)) {
-            in_run = false;  // the line that ends a run is not examined again
-            continue;
-          }
-          AddMeasurement(line, measurements);
-          if (pos > text.size()) return text.size();
-        }
-      });
-  if (!ok) return std::nullopt;
+  StoredLine line;
+  while (reader.SkipToRunHeader() && reader.Next(line)) {
+    if (line.tail != key) continue;
+    // The run's lines, up to the line that ends it, which is not looked at again.
+    while (reader.Next(line) && !EndsARun(line.text)) {
+      if (line.whole) AddMeasurement(line.text, measurements);
+    }
+  }
+  if (reader.failed()) {
+    read_error_ = FileError{FileError::Kind::kSystem, EIO};
+    return std::nullopt;
+  }
   return measurements;
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "history/history_store.h"
 #include "measure/measurement.h"
 
 namespace trelvane {
@@ -12,39 +13,73 @@ namespace trelvane {
 // What became of an append.
 struct WriteResult {
   bool ok = true;
-  std::string error;  // why not, from the system, when !ok
+  std::string error;         // why not, for the terminal, when !ok
+  std::string error_french;  // the same for the window
+  // The file was no longer the one the run's header went to (deleted or replaced): the header was
+  // written again before the line, so that the run can still be replayed.
+  bool header_written_again = false;
 };
 
 // The history file: start-up markers, run headers and measurement lines, one a line, each ended by
-// CR LF. The program only ever appends; the readers read the whole file and keep nothing open.
+// CR LF. The program only ever appends, whole lines only; the readers read in a buffer of fixed
+// size and keep nothing open. Only a regular file is used (never a link, a FIFO or a device).
 class HistoryFile {
  public:
-  // The readers take the file in blocks of `block_bytes` (a line longer than that still reads).
-  explicit HistoryFile(std::string path, std::size_t block_bytes = kDefaultBlockBytes)
-      : path_(std::move(path)), block_bytes_(block_bytes) {}
-
   static constexpr std::size_t kDefaultBlockBytes = std::size_t{1} << 20;
+  // Far longer than any line the program writes; longer lines are passed over.
+  static constexpr std::size_t kMaxLineBytes = 4096;
+
+  // The readers take the file in blocks of `block_bytes` and pass over lines longer than
+  // `max_line_bytes`.
+  explicit HistoryFile(std::string path, std::size_t block_bytes = kDefaultBlockBytes,
+                       std::size_t max_line_bytes = kMaxLineBytes)
+      : path_(std::move(path)), block_bytes_(block_bytes), max_line_bytes_(max_line_bytes) {}
 
   const std::string& path() const { return path_; }
 
   // Opens the file for appending (creating it), writes `line` and CR LF, and closes it. A last line
   // left without its line end (a write cut short by a crash) is ended first, so two records never
-  // run together. Nothing already in the file is changed.
+  // run together. A write that fails leaves the file exactly as it was.
   WriteResult Append(std::string_view line) const;
+  // Appends the header of a new run and remembers the file it went to.
+  WriteResult AppendRunHeader(std::string_view header);
+  // Appends a measurement line of the run begun last. When the file is no longer the one its header
+  // went to (deleted or replaced meanwhile), the header is written again first.
+  WriteResult AppendMeasurement(std::string_view line);
 
   // The run keys, newest first: one entry per run header whose next line is a measurement line
   // (exists, is not empty, and begins neither with "*****" nor with "+++++"). Nothing when the
-  // file cannot be read.
-  std::optional<std::vector<std::string>> RunList() const;
+  // file cannot be read. The list is kept from one call to the next, and only what was appended
+  // since is read, unless the file shrank or was replaced.
+  std::optional<std::vector<std::string>> RunList();
 
   // The measurements of every run whose header has the key `key`, in file order. A run's lines end
   // at the first empty line, run header or start-up marker, which is not looked at again. Lines
-  // with fewer than three fields are passed over. Nothing when the file cannot be read.
+  // with fewer than three fields, and lines longer than the longest kept, are passed over. Nothing
+  // when the file cannot be read.
   std::optional<std::vector<Measurement>> Replay(std::string_view key) const;
 
+  // Why the last read gave nothing.
+  const FileError& read_error() const { return read_error_; }
+
  private:
+  // Where the run list stood after the last complete line it read.
+  struct RunListState {
+    FileId file;
+    std::uint64_t offset;
+    std::vector<std::string> entries;    // oldest first
+    std::optional<std::string> pending;  // the key of a header whose next line is still to come
+  };
+
+  WriteResult AppendLines(std::string_view lines, std::optional<FileId>* written_to) const;
+
   std::string path_;
   std::size_t block_bytes_;
+  std::size_t max_line_bytes_;
+  std::optional<RunListState> run_list_;
+  std::string run_header_;
+  std::optional<FileId> run_file_;
+  mutable FileError read_error_;
 };
 
 // The key of a run header: its last 21 characters, or the whole line when it is shorter.

@@ -516,6 +516,32 @@ TEST_F(Form1Test, ChoosingARunReplaysIt) {
   EXPECT_EQ(form_->windowTitle(), caption);
 }
 
+TEST_F(Form1Test, AReplayNeverShowsAnotherRunsDrawing) {
+  {
+    QFile file(QString::fromStdString(history_path_));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        "***** 05/12/2026 - 09:15:02\r\n05/12/2026-09:15 0 23\r\n"
+        "***** 05/12/2026 - 10:00:00\r\n05/12/2026-10:00 50 40\r\n05/12/2026-10:01 0 41\r\n"
+        "garbled 0 20\r\n"
+        "***** 05/12/2026 - 11:00:00\r\n05/12/2026-1x:00 0 20\r\n");
+  }
+  form_->Load("");
+  const QImage grid = form_->Picture1->image();
+  ASSERT_EQ(form_->Combo1->count(), 3);
+  emit form_->Combo1->activated(2);  // 09:15
+  EXPECT_EQ(form_->lh3->text(), "09:15");
+  // Its newest line is garbled: the run is drawn from its newest good measurement.
+  emit form_->Combo1->activated(1);
+  EXPECT_EQ(form_->lh3->text(), "10:01");
+  EXPECT_EQ(form_->scroll_offset(), 1);
+  // Nothing in it can be drawn: the empty grid, not the run before.
+  emit form_->Combo1->activated(0);
+  EXPECT_EQ(form_->Picture1->image(), grid);
+  EXPECT_EQ(form_->lh3->text(), "");
+  EXPECT_FALSE(form_->Command4->isEnabled());
+}
+
 TEST_F(Form1Test, UnwritableHistoryLeavesTheProgramRunning) {
   if (geteuid() == 0) {
     // Root writes whatever the modes say: a directory in the file's place fails for anyone.
@@ -526,7 +552,10 @@ TEST_F(Form1Test, UnwritableHistoryLeavesTheProgramRunning) {
   form_->Load("");
   const QString failed = QString::fromUtf8("Historique non \u00e9crit !");
   EXPECT_EQ(form_->Label15->text(), failed);
-  EXPECT_FALSE(form_->Label15->toolTip().isEmpty());
+  // The tip names the file and says why, in French.
+  EXPECT_TRUE(form_->Label15->toolTip().contains(QString::fromStdString(history_path_)));
+  EXPECT_TRUE(form_->Label15->toolTip().contains(geteuid() == 0 ? "ordinaire" : "permission"))
+      << form_->Label15->toolTip().toStdString();
   EXPECT_EQ(form_->Combo1->count(), 0);
 
   form_->Command1->click();

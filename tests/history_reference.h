@@ -3,6 +3,7 @@
 // The history file's reading rules, written the plain way: the whole file as lines, the run list
 // with its two counters, and the replay line by line. Tests compare the fast readers with these.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,13 +49,16 @@ inline std::vector<std::string> ReferenceRunList(const std::vector<std::string>&
   return combo;
 }
 
+// Lines longer than `max_line` bytes are passed over, as the bounded readers do.
 inline std::vector<trelvane::Measurement> ReferenceReplay(const std::vector<std::string>& lines,
-                                                          const std::string& key) {
+                                                          const std::string& key,
+                                                          std::size_t max_line = SIZE_MAX) {
   std::vector<trelvane::Measurement> out;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (!Header(lines[i]) || Key(lines[i]) != key || i + 1 >= lines.size()) continue;
     std::size_t j = i + 1;
     for (; j < lines.size() && !Ends(lines[j]); ++j) {
+      if (lines[j].size() > max_line) continue;
       std::vector<std::string> fields;
       std::size_t start = 0;
       for (;;) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -160,25 +164,138 @@ TEST_F(HistoryTest, AppendEndsATornLastLineFirst) {
   EXPECT_EQ(Contents(), kRunA + "\nx 1 2\r\n");
 }
 
-TEST_F(HistoryTest, AppendThatCannotWriteSaysWhyAndLosesNothing) {
-  fs::create_directory(path_);  // a directory in the file's place
-  WriteResult result = history().Append("x 1 2");
-  EXPECT_FALSE(result.ok);
-  EXPECT_FALSE(result.error.empty());
-  EXPECT_TRUE(fs::is_directory(path_));
-
-  if (fs::exists("/dev/full")) {  // a full disk
-    result = HistoryFile("/dev/full").Append("x 1 2");
+TEST_F(HistoryTest, OnlyARegularFileIsReadOrWritten) {
+  // Each would hang the start-up (a FIFO), grow memory without end (/dev/zero) or be no file.
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    const char* french;
+  };
+  const Case cases[] = {
+      {"directory", [](const std::string& p) { fs::create_directory(p); }, "ordinaire"},
+      {"FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }, "ordinaire"},
+      {"link to /dev/zero", [](const std::string& p) { fs::create_symlink("/dev/zero", p); },
+       "lien symbolique"},
+      {"link to a regular file",
+       [this](const std::string& p) {
+         std::ofstream((dir_ / "real.txt").string()) << kRunA << "\r\na 1 2\r\n";
+         fs::create_symlink(dir_ / "real.txt", p);
+       },
+       "lien symbolique"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(path_);
+    c.make(path_);
+    const WriteResult result = history().Append("x 1 2");
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, std::strerror(ENOSPC));
+    EXPECT_NE(result.error_french.find(c.french), std::string::npos) << result.error_french;
+    EXPECT_FALSE(history().RunList().has_value());
+    EXPECT_FALSE(history().Replay(RunKey(kRunA)).has_value());
   }
+}
+
+TEST_F(HistoryTest, AFailedOrShortAppendLeavesTheFileAsItWas) {
+  Write({kRunA, "06/12/2026-09:15 0 20"});
+  const std::string before = Contents();
+  // A file-size limit just past the end: the next line goes in only in part, then the write
+  // fails, as on a full disk.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{before.size() + 10, before.size() + 10};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const WriteResult result = history().Append("06/12/2026-09:16 100 2000");
+    _exit(!result.ok && result.error == std::strerror(EFBIG) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Contents(), before);
+  ASSERT_TRUE(history().Append("06/12/2026-09:17 0 21").ok);
+  EXPECT_EQ(Contents(), before + "06/12/2026-09:17 0 21\r\n");  // no "...100 2" before it
+
   if (geteuid() != 0) {  // root writes whatever the mode says
-    fs::remove(path_);
-    Write({kRunA});
     chmod(path_.c_str(), 0444);
-    EXPECT_FALSE(history().Append("x 1 2").ok);
-    EXPECT_EQ(Contents(), kRunA + "\r\n");
+    const WriteResult refused = history().Append("x 1 2");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.error_french,
+              "permission refus\xC3\xA9"
+              "e");
   }
+}
+
+TEST_F(HistoryTest, ARunWhoseFileVanishedGetsItsHeaderAgain) {
+  HistoryFile file(path_);
+  ASSERT_TRUE(file.AppendRunHeader(kRunA).ok);
+  EXPECT_FALSE(file.AppendMeasurement("06/12/2026-09:15 0 20").header_written_again);
+  fs::remove(path_);  // deleted during the run
+  EXPECT_TRUE(file.AppendMeasurement("06/12/2026-09:16 0 21").header_written_again);
+  EXPECT_EQ(Contents(), kRunA + "\r\n06/12/2026-09:16 0 21\r\n");
+  // Replaced by another file (another inode) in its place.
+  std::ofstream((dir_ / "other.txt").string(), std::ios::binary) << kMarker << "\r\n";
+  fs::rename(dir_ / "other.txt", path_);
+  EXPECT_TRUE(file.AppendMeasurement("06/12/2026-09:17 0 22").header_written_again);
+  EXPECT_FALSE(file.AppendMeasurement("06/12/2026-09:18 0 23").header_written_again);
+  EXPECT_EQ(Runs(), std::vector<std::string>{std::string(RunKey(kRunA))});
+  EXPECT_EQ(file.Replay(RunKey(kRunA)).value().size(), 2u);
+}
+
+TEST_F(HistoryTest, RunListReadsOnlyWhatWasAppended) {
+  HistoryFile file(path_);
+  Write({kMarker, kRunA, "a 1 2"});
+  EXPECT_EQ(file.RunList().value(), std::vector<std::string>{"06/12/2026 - 09:15:02"});
+  // Appended since: a run whose header is the last line, then its first measurement, torn.
+  std::ofstream(path_, std::ios::binary | std::ios::app) << kRunB << "\r\n";
+  EXPECT_EQ(file.RunList().value().size(), 1u);
+  std::ofstream(path_, std::ios::binary | std::ios::app) << "b 1";
+  EXPECT_EQ(file.RunList().value().front(), "06/12/2026 - 14:02:11");
+  ASSERT_TRUE(file.Append(kRunC).ok);  // ends the torn line first
+  ASSERT_TRUE(file.Append("").ok);     // an empty line right after the header
+  EXPECT_EQ(file.RunList().value(), reference::ReferenceRunList(reference::Lines(Contents())));
+
+  // Bytes before the end are not read again: a change there (no program of ours makes one) is
+  // not seen, which shows the list went on from where it stood.
+  std::string text = Contents();
+  text[text.find("a 1 2")] = '*';
+  {
+    std::fstream out(path_, std::ios::binary | std::ios::in | std::ios::out);
+    out << text;
+  }
+  EXPECT_EQ(file.RunList().value().size(), 2u);
+  // A file cut shorter, or another file in its place, is read again from the start.
+  Write({kRunA, "a 1 2"});
+  EXPECT_EQ(file.RunList().value(), std::vector<std::string>{"06/12/2026 - 09:15:02"});
+  fs::rename(path_, dir_ / "old.txt");
+  Write({kRunC, "c 1 2", kRunB, "b 1 2"});
+  EXPECT_EQ(file.RunList().value(),
+            (std::vector<std::string>{"06/12/2026 - 14:02:11", "07/12/2026 - 08:00:00"}));
+}
+
+TEST_F(HistoryTest, LongLinesArePassedOverInPieces) {
+  // A header longer than the longest line kept still gives its key; a long measurement line is
+  // passed over, still a line of its run; and a file with no line end at all reads.
+  const std::string long_header = "*****" + std::string(200, 'x') + " 06/12/2026 - 10:00:00";
+  Write({kRunA, std::string(300, '7') + " 1 2", "06/12/2026-09:15 0 20", long_header,
+         "06/12/2026-10:00 4 25", kRunB, std::string(5000, ' ')});
+  for (std::size_t block : {std::size_t{30}, std::size_t{64}, HistoryFile::kDefaultBlockBytes}) {
+    SCOPED_TRACE(block);
+    HistoryFile file(path_, block, 40);
+    EXPECT_EQ(file.RunList().value(),
+              (std::vector<std::string>{"06/12/2026 - 14:02:11", "06/12/2026 - 10:00:00",
+                                        "06/12/2026 - 09:15:02"}));
+    EXPECT_EQ(file.Replay("06/12/2026 - 09:15:02").value(),
+              (std::vector<Measurement>{{"06/12/2026-09:15", "0", "20"}}));
+    EXPECT_EQ(file.Replay("06/12/2026 - 10:00:00").value().size(), 1u);
+  }
+  {
+    std::ofstream out(path_, std::ios::binary);
+    out << kRunA << "\r\n" << std::string(3 << 20, '\0');
+  }
+  EXPECT_EQ(HistoryFile(path_).RunList().value(),
+            std::vector<std::string>{"06/12/2026 - 09:15:02"});
+  EXPECT_TRUE(HistoryFile(path_).Replay("06/12/2026 - 09:15:02").value().empty());
 }
 
 TEST_F(HistoryTest, LargeFileReadsLikeTheRulesAcrossEveryBlockBoundary) {
@@ -211,10 +328,10 @@ TEST_F(HistoryTest, LargeFileReadsLikeTheRulesAcrossEveryBlockBoundary) {
   const std::vector<std::string> expected = reference::ReferenceRunList(lines);
   ASSERT_GT(expected.size(), 100u);
   EXPECT_EQ(expected.front(), "01/01/2030 - 00:00:00");
-  for (std::size_t block : {std::size_t{1}, std::size_t{7}, std::size_t{64}, std::size_t{4093},
+  for (std::size_t block : {std::size_t{64}, std::size_t{71}, std::size_t{97}, std::size_t{4093},
                             HistoryFile::kDefaultBlockBytes}) {
     SCOPED_TRACE("block " + std::to_string(block));
-    const HistoryFile file(path_, block);
+    HistoryFile file(path_, block, 62);
     EXPECT_EQ(file.RunList().value(), expected);
     for (std::size_t i = 0; i < expected.size(); i += 37) {
       EXPECT_EQ(file.Replay(expected[i]).value(), reference::ReferenceReplay(lines, expected[i]));

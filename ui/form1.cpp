@@ -287,7 +287,7 @@ void Form1::Load(const QString& command_line) {
   Picture1->Clear();
   Picture1->Draw(StartupGrid());
 
-  AppendHistoryLine(StartupMarker(clock_.Now(), clock_.separators()));
+  AppendHistoryLine(StartupMarker(clock_.Now(), clock_.separators()), LineKind::kStartupMarker);
   Stop();
   if (!command_line_.isEmpty()) {
     Start();
@@ -301,7 +301,7 @@ void Form1::Start() {
   scroll_offset_ = 0;
   // A burst of an earlier run that is still waiting for a reply no longer touches anything.
   ++generation_;
-  AppendHistoryLine(RunHeader(clock_.Now(), clock_.separators()));
+  AppendHistoryLine(RunHeader(clock_.Now(), clock_.separators()), LineKind::kRunHeader);
 
   Command1->setEnabled(false);
   Combo1->setEnabled(false);
@@ -340,7 +340,7 @@ void Form1::RebuildRunList() {
   const std::optional<std::vector<std::string>> runs = history_.RunList();
   if (!runs) {
     std::fprintf(stderr, "trelvane: cannot read %s: %s\n", history_.path().c_str(),
-                 std::strerror(errno));
+                 DescribeError(history_.read_error()).c_str());
   }
   if (runs) {
     QStringList keys;
@@ -367,9 +367,19 @@ void Form1::Replay(const QString& key) {
     for (const Measurement& m : *measurements) series_.Prepend(m);
   } else {
     std::fprintf(stderr, "trelvane: cannot read %s: %s\n", history_.path().c_str(),
-                 std::strerror(errno));
+                 DescribeError(history_.read_error()).c_str());
   }
-  RedrawGraph();
+  // Never another run's drawing: the graph ends at the newest measurement that can be drawn, and a
+  // run without one shows the empty grid.
+  if (const std::optional<int> newest = NewestCompleteMeasurement(series_)) {
+    scroll_offset_ = *newest;
+    RedrawGraph();
+    return;
+  }
+  Picture1->Clear();
+  Picture1->Draw(StartupGrid());
+  for (QLabel* label : {lh1, lh2, lh3, lh4}) label->clear();
+  SetScrollButtonsEnabled(false);
 }
 
 int Form1::ScrollStepOf(const QObject* button) const {
@@ -403,8 +413,26 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void Form1::AppendHistoryLine(const std::string& line) {
-  const WriteResult result = history_.Append(line);
+void Form1::AppendHistoryLine(const std::string& line, LineKind kind) {
+  WriteResult result;
+  switch (kind) {
+    case LineKind::kStartupMarker:
+      result = history_.Append(line);
+      break;
+    case LineKind::kRunHeader:
+      result = history_.AppendRunHeader(line);
+      break;
+    case LineKind::kMeasurement:
+      result = history_.AppendMeasurement(line);
+      break;
+  }
+  if (result.header_written_again && !said_header_again_) {
+    said_header_again_ = true;
+    std::fprintf(stderr,
+                 "trelvane: %s was deleted or replaced during the run; the run's header was "
+                 "written to it again\n",
+                 history_.path().c_str());
+  }
   history_failed_ = !result.ok;
   if (result.ok) {
     Label15->setToolTip(QString());
@@ -415,7 +443,7 @@ void Form1::AppendHistoryLine(const std::string& line) {
                result.error.c_str());
   Label15->setToolTip(QString::fromUtf8("Le fichier %1 n'a pas pu \u00eatre \u00e9crit : %2")
                           .arg(QString::fromStdString(history_.path()),
-                               QString::fromLocal8Bit(result.error.c_str())));
+                               QString::fromStdString(result.error_french)));
   SetStatus(QString::fromUtf8(kHistoryFailed));
   Label15->repaint();
 }
@@ -550,7 +578,7 @@ void Form1::ContinueBurst(unsigned generation) {
 void Form1::FinishBurst() {
   burst_.active = false;
   const Measurement& newest = *series_.Item(0);
-  AppendHistoryLine(MeasurementLine(newest));
+  AppendHistoryLine(MeasurementLine(newest), LineKind::kMeasurement);
 
   Label3->setText(QString::fromStdString(newest.loss) + "%");
   Label5->setText(QString::fromStdString(newest.response) + "ms");

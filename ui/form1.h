@@ -97,7 +97,8 @@ class Form1 : public QWidget {
   void OnReply(unsigned generation, const std::string& result);
   void ContinueBurst(unsigned generation);
   void FinishBurst();
-  void AppendHistoryLine(const std::string& line);
+  enum class LineKind { kStartupMarker, kRunHeader, kMeasurement };
+  void AppendHistoryLine(const std::string& line, LineKind kind);
   void RebuildRunList();
   void Replay(const QString& key);
   // "Arrêt" or "mesure dans moins d'1 mn...", unless the last history write failed.
@@ -117,6 +118,7 @@ class Form1 : public QWidget {
   MeasurementSeries series_;
   HistoryFile history_;
   bool history_failed_ = false;
+  bool said_header_again_ = false;
   // The window's place inside its frame when it last went to the tray; Restore puts it back.
   std::optional<QPoint> client_position_;
 

@@ -38,16 +38,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream out(Path(), std::ios::binary | std::ios::trunc);
     out << input;
   }
-  // Small blocks put block boundaries everywhere in the input.
-  const std::size_t block = size > 0 ? 1 + data[0] % 16 : 1;
-  const trelvane::HistoryFile history(Path(), block);
-  const auto runs = history.RunList();
+  // Small blocks put block boundaries everywhere in the input, and a short longest line sends many
+  // lines through the bounded reader's passing-over.
+  const std::size_t max_line = size > 1 ? 21 + data[1] % 48 : 21;
+  const std::size_t block = max_line + 2 + (size > 0 ? data[0] % 16 : 0);
+  trelvane::HistoryFile history(Path(), block, max_line);
   const std::vector<std::string> lines = Lines(input);
-  if (!runs || *runs != ReferenceRunList(lines)) std::abort();
+  const std::vector<std::string> expected = ReferenceRunList(lines);
+  const auto runs = history.RunList();
+  if (!runs || *runs != expected) std::abort();
   for (const std::string& key : *runs) {
-    if (history.Replay(key) != ReferenceReplay(lines, key)) std::abort();
+    if (history.Replay(key) != ReferenceReplay(lines, key, max_line)) std::abort();
   }
-  if (history.Replay("06/12/2026 - 09:15:02") != ReferenceReplay(lines, "06/12/2026 - 09:15:02")) {
+  if (history.Replay("06/12/2026 - 09:15:02") !=
+      ReferenceReplay(lines, "06/12/2026 - 09:15:02", max_line)) {
     std::abort();
   }
 
@@ -57,5 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!after.ends_with("\n06/12/2026-09:15 0 23\r\n") && after != "06/12/2026-09:15 0 23\r\n") {
     std::abort();
   }
+  // The run list kept from before reads only what was appended, and agrees with a fresh reading.
+  if (history.RunList() != ReferenceRunList(Lines(after))) std::abort();
   return 0;
 }

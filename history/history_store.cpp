@@ -1,0 +1,54 @@
+#include "history/history_store.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace trelvane {
+
+std::string DescribeError(const FileError& error) {
+  switch (error.kind) {
+    case FileError::Kind::kSymlink:
+      return "it is a symbolic link, not a regular file";
+    case FileError::Kind::kNotRegular:
+      return "it is not a regular file";
+    case FileError::Kind::kSystem:
+      break;
+  }
+  return std::strerror(error.error_number);
+}
+
+std::string DescribeErrorFrench(const FileError& error) {
+  switch (error.kind) {
+    case FileError::Kind::kSymlink:
+      return "c'est un lien symbolique, pas un fichier ordinaire";
+    case FileError::Kind::kNotRegular:
+      return "ce n'est pas un fichier ordinaire";
+    case FileError::Kind::kSystem:
+      break;
+  }
+  switch (error.error_number) {
+    case EACCES:
+    case EPERM:
+      return "permission refus\xC3\xA9"
+             "e";
+    case ENOSPC:
+      return "plus de place sur le disque";
+    case EROFS:
+      return "syst\xC3\xA8me de fichiers en lecture seule";
+    case ENOENT:
+      return "le dossier n'existe pas";
+    case EISDIR:
+      return "c'est un dossier";
+    case EIO:
+      return "erreur d'entr\xC3\xA9"
+             "e-sortie";
+#ifdef EDQUOT
+    case EDQUOT:
+      return "quota de disque d\xC3\xA9pass\xC3\xA9";
+#endif
+    default:
+      return std::string("erreur syst\xC3\xA8me : ") + std::strerror(error.error_number);
+  }
+}
+
+}  // namespace trelvane

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "history/history_store.h"
+
+namespace trelvane {
+
+// One line of the history file, without its LF and without the CR before it.
+struct StoredLine {
+  // The line, or its first `max_line_bytes` bytes when it is longer (`whole` false then).
+  std::string_view text;
+  // Its last 21 bytes (all of it when shorter): where a run header keeps its key.
+  std::string_view tail;
+  bool whole = true;
+  // The line had no LF: the last line of the file, cut short (a write was interrupted).
+  bool last_and_cut = false;
+};
+
+// Reads a history file line by line in a buffer of fixed size, from a given offset. A line longer
+// than `max_line_bytes` is passed over in pieces: its head and tail are kept, never the whole line,
+// so memory stays bounded whatever the file holds (a 2 GiB file without a line end included).
+class LineReader {
+ public:
+  static constexpr std::size_t kTailBytes = 21;
+
+  LineReader(const StoredFile& file, std::uint64_t offset, std::size_t buffer_bytes,
+             std::size_t max_line_bytes);
+
+  // The next line; false at the end of the file, or on a read error (then `failed()`).
+  bool Next(StoredLine& line);
+  // Passes over lines up to the next one that begins with "*****", which Next then returns;
+  // false when there is none. Lines passed over are not looked at beyond their first byte.
+  bool SkipToRunHeader();
+  // The file offset of the first byte not yet handed out: the start of a line.
+  std::uint64_t offset() const { return file_offset_ + begin_; }
+  bool failed() const { return failed_; }
+
+ private:
+  // Keeps [begin_, end_) and reads more after it; false when nothing more came.
+  bool Refill();
+  bool NextLong(StoredLine& line, std::size_t line_end);
+
+  const StoredFile& file_;
+  std::uint64_t file_offset_;  // of buffer_[0]
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  std::size_t max_line_;
+  bool at_end_ = false;
+  bool failed_ = false;
+  std::vector<char> head_;
+  std::array<char, kTailBytes> tail_{};
+};
+
+}  // namespace trelvane
