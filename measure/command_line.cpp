@@ -176,7 +176,9 @@ std::string UsageText() {
       "\n"
       "Exit status:\n"
       " 0  if OK, also when requests of a burst failed,\n"
-      " 2  if the command line is wrong.\n"
+      " 2  if the command line is wrong,\n"
+      " 3  if HOST was given while another window runs on the same history file (started\n"
+      "    again without a host, the program brings that window to the front and exits 0).\n"
       "\n"
       "Full documentation: man trelvane\n";
   return text;

@@ -26,6 +26,8 @@ struct CommandLine {
 
 // Exit status of a command line that is wrong.
 inline constexpr int kUsageExitStatus = 2;
+// Exit status of a start with a host while another window runs on the same history file.
+inline constexpr int kHistoryInUseExitStatus = 3;
 
 // The arguments after the program's name joined by single blanks, outer blanks trimmed: the whole
 // argument text, as the target host is read from it.

@@ -65,8 +65,11 @@ EchoReply Pinger::SendEcho(Address address, int timeout_ms, int ttl,
 int Pinger::ReadReply(const EchoReply& reply) {
   switch (reply.status) {
     case EchoStatus::kSuccess:
-    case EchoStatus::kTtlExpired:
       return static_cast<int>(std::min<std::uint32_t>(reply.round_trip_ms, INT32_MAX));
+    case EchoStatus::kTtlExpired:
+      // The request died on the way (a routing loop, a path too long): the host never answered,
+      // so it is no answer, whatever time the router's message took.
+      return kReplyFailed;
     case EchoStatus::kTimedOut:
       return kReplyTimedOut;
     case EchoStatus::kBadOption:

@@ -46,8 +46,8 @@ class Pinger {
   // The timeout is made positive and capped at kMaxEchoTimeoutMs before the request goes out.
   EchoReply SendEcho(Address address, int timeout_ms, int ttl, std::string_view payload) const;
 
-  // The round-trip time in milliseconds for a success or an expired time-to-live, else one of the
-  // negative kReply* codes.
+  // The round-trip time in milliseconds of a success, else one of the negative kReply* codes (an
+  // expired time-to-live is a failure: the host was never reached).
   static int ReadReply(const EchoReply& reply);
 
   // The result text of a ReadReply code.

@@ -24,4 +24,33 @@ check burst-with-blank-host 2 '^$' 'Usage:' -- --burst "   "
 # Without a display: a word that is no option of ours is a usage error, not a host.
 check unknown-long-option 2 '^$' "unrecognized option '--bogus'" -- --bogus
 check unknown-short-option 2 '^$' '^Usage:' -- -v
+
+# One running window per history file: a second start with a host is refused (status 3), one
+# without a host hands over to the running window (status 0).
+mkdir "$tmp/work"
+(cd "$tmp/work" && exec env QT_QPA_PLATFORM=offscreen "$program" >"$tmp/first.log" 2>&1) &
+first=$!
+for _ in $(seq 100); do [ -f "$tmp/work/trelvane.txt.lock" ] && break; sleep 0.05; done
+second() { (cd "$tmp/work" && env QT_QPA_PLATFORM=offscreen "$program" "$@" 2>"$tmp/err"); }
+second 10.0.0.1; rc=$?
+if [ "$rc" = 3 ] && grep -q "in use by a running window (process $first)" "$tmp/err"; then
+  echo "ok second-start-with-host"
+else
+  echo "FAILED second-start-with-host: status $rc"; cat "$tmp/err"; failed=1
+fi
+second; rc=$?
+if [ "$rc" = 0 ] && ! grep -q trelvane: "$tmp/err" && [ "$(grep -c '^+++++' "$tmp/work/trelvane.txt")" = 1 ]; then
+  echo "ok second-start-without-host"
+else
+  echo "FAILED second-start-without-host: status $rc"; cat "$tmp/err"; failed=1
+fi
+kill "$first"; wait "$first" 2>/dev/null
+# A lock left by a program that is gone (ended by a signal: nothing cleaned up) is taken over.
+[ -f "$tmp/work/trelvane.txt.lock" ] || { echo "FAILED: the lock went with its holder"; failed=1; }
+(cd "$tmp/work" && exec env QT_QPA_PLATFORM=offscreen "$program" >"$tmp/third.log" 2>&1) &
+third=$!
+sleep 1
+if kill -0 "$third" 2>/dev/null; then echo "ok stale-lock-taken-over"; else
+  echo "FAILED stale-lock-taken-over"; cat "$tmp/third.log"; failed=1; fi
+kill "$third"; wait "$third" 2>/dev/null
 exit $failed

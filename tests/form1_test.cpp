@@ -2,6 +2,7 @@
 #include "ui/form1.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -24,6 +26,7 @@
 #include "fake_clock.h"
 #include "fake_echo_runner.h"
 #include "ui/graph_view.h"
+#include "ui/history_lock.h"
 #include "ui/systray.h"
 
 namespace trelvane {
@@ -761,6 +764,37 @@ TEST_F(Form1Test, ClosingEndsTheProgramAndWritesNothing) {
   form_->close();
   EXPECT_TRUE(closed);
   EXPECT_EQ(HistoryLines(), before);
+}
+
+TEST(HistoryLockTest, OneWindowPerHistoryFile) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("trelvane.txt");
+  HistoryLock running(path);
+  ASSERT_EQ(running.TryLock(), HistoryLock::State::kHeld);
+  HistoryLock second(path);
+  EXPECT_EQ(second.TryLock(), HistoryLock::State::kHeldElsewhere);
+  EXPECT_EQ(second.HolderPid(), QCoreApplication::applicationPid());
+  // The second start asks the running window to come to the front, and it hears it.
+  bool asked = false;
+  QObject::connect(&running, &HistoryLock::ShowRequested, [&] { asked = true; });
+  bool answered = false;
+  std::thread ask([&] { answered = second.AskHolderToShow(); });
+  EXPECT_TRUE(WaitUntil([&] { return asked; }, 3000));
+  ask.join();
+  EXPECT_TRUE(answered);
+
+  // A lock whose holder died without a word is taken over.
+  const QString other = dir.filePath("other.txt");
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    QLockFile lock(other + ".lock");
+    _exit(lock.tryLock(0) ? 0 : 1);  // no unlock: the lock file stays
+  }
+  int status = 0;
+  waitpid(holder, &status, 0);
+  ASSERT_TRUE(QFile::exists(other + ".lock"));
+  EXPECT_EQ(HistoryLock(other).TryLock(), HistoryLock::State::kHeld);
 }
 
 TEST(ThreadedEchoRunnerTest, ResultComesBackOnTheUiThreadWithoutBlockingIt) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
 #include <string>
 
 #include "fake_echo_service.h"
 #include "probe/pinger.h"
+#include "probe/round_trip.h"
 
 namespace trelvane {
 namespace {
@@ -21,7 +23,9 @@ TEST(PingResultTest, EveryStatusGivesItsText) {
   const Case cases[] = {
       {EchoStatus::kSuccess, 23, "23 ms"},
       {EchoStatus::kSuccess, 0, "0 ms"},
-      {EchoStatus::kTtlExpired, 31, "31 ms"},  // an expired time-to-live still counts as answered
+      // The echo never reached the host: a routing loop must not read as a perfect link.
+      {EchoStatus::kTtlExpired, 31, "Err"},
+      {EchoStatus::kTtlExpired, 0, "Err"},
       {EchoStatus::kTimedOut, 0, "Timeout"},
       {EchoStatus::kBadOption, 0, "Err"},
       {EchoStatus::kBufferTooSmall, 0, "SZErr"},
@@ -34,6 +38,37 @@ TEST(PingResultTest, EveryStatusGivesItsText) {
     FakeEchoService service;
     service.replies.push_back(EchoReply{c.status, c.rtt_ms});
     EXPECT_EQ(Pinger(service).Ping("10.0.0.1"), c.text) << StatusWord(c.status);
+  }
+}
+
+TEST(RoundTripTest, KernelStampUnlessTheWallClockWasStepped) {
+  constexpr std::int64_t ms = 1'000'000;
+  const ClockReading sent{1'000'000 * ms, 50 * ms};
+  struct Case {
+    const char* name;
+    std::optional<std::int64_t> received_real_ns;
+    ClockReading now;
+    std::int64_t expected_ms;
+  };
+  const Case cases[] = {
+      {"the stamp, exact under load",
+       sent.real_ns + 20 * ms,
+       {sent.real_ns + 25 * ms, 75 * ms},
+       20},
+      {"no stamp", std::nullopt, {sent.real_ns + 25 * ms, 75 * ms}, 25},
+      {"stepped an hour ahead",
+       sent.real_ns + 3'600'020 * ms,
+       {sent.real_ns + 3'600'021 * ms, 71 * ms},
+       21},
+      {"stepped back", sent.real_ns - 5'000 * ms, {sent.real_ns - 4'999 * ms, 51 * ms}, 1},
+      {"slewed by half a millisecond",
+       sent.real_ns + 20 * ms,
+       {sent.real_ns + 30 * ms + ms / 2, 80 * ms},
+       20},
+      {"stamp before the send", sent.real_ns - ms, {sent.real_ns + 3 * ms, 53 * ms}, 3},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RoundTripNs(sent, c.received_real_ns, c.now) / ms, c.expected_ms) << c.name;
   }
 }
 

@@ -491,6 +491,16 @@ void Form1::Restore() {
   setVisible(true);
 }
 
+void Form1::BringToFront() {
+  if (isHidden()) {
+    Restore();
+  } else if (isMinimized()) {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+  }
+  raise();
+  activateWindow();
+}
+
 void Form1::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::WindowStateChange && isMinimized()) Hide();

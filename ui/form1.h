@@ -55,6 +55,8 @@ class Form1 : public QWidget {
   // Takes the window to the tray (minimised and hidden) and back.
   void Hide();
   void Restore();
+  // A second start asked for the window: back from the tray, or raised.
+  void BringToFront();
   void RedrawGraph();
 
   // One tick of Timer1: opens a measurement and sends its burst.

@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "history/history_format.h"
 #include "measure/burst_command.h"
 #include "measure/command_line.h"
 #include "probe/pinger.h"
 #include "probe/system_echo_service.h"
 #include "ui/echo_runner.h"
 #include "ui/form1.h"
+#include "ui/history_lock.h"
 #include "ui/systray.h"
 
 namespace trelvane {
@@ -59,10 +61,27 @@ int RunProgram(int argc, char** argv) {
   // The window hidden in the tray is no reason to end; closing it is.
   application.setQuitOnLastWindowClosed(false);
 
+  const std::string history_path(kHistoryFileName);
+  HistoryLock lock(QString::fromStdString(history_path));
+  if (lock.TryLock() == HistoryLock::State::kHeldElsewhere) {
+    if (line.host.empty()) {
+      // Started again without a host: the running window comes to the front instead.
+      if (!lock.AskHolderToShow()) {
+        std::cerr << "trelvane: " << history_path << " is in use by a running window (process "
+                  << lock.HolderPid() << "), which did not answer\n";
+      }
+      return 0;
+    }
+    std::cerr << "trelvane: " << history_path << " is in use by a running window (process "
+              << lock.HolderPid() << "); stop that run first, or start from another folder\n";
+    return kHistoryInUseExitStatus;
+  }
+
   const SystemClock clock;
   ThreadedEchoRunner echo(MakeSystemEchoService());
-  Form1 form(clock, echo);
+  Form1 form(clock, echo, nullptr, history_path);
   QObject::connect(&form, &Form1::Closed, &application, &QApplication::quit);
+  QObject::connect(&lock, &HistoryLock::ShowRequested, &form, &Form1::BringToFront);
   form.Load(QString::fromStdString(line.host));
   if (!form.csys->intray()) form.show();
   const int status = application.exec();

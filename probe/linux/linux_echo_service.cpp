@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
@@ -23,10 +24,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "probe/round_trip.h"
 #include "probe/system_echo_service.h"
 
 namespace trelvane {
@@ -44,6 +47,7 @@ constexpr std::uint8_t kTtlExceededInTransit = 0;
 constexpr std::int64_t kNsPerMs = 1'000'000;
 // A resolver answer never needs more room than this; a name whose answer would is not resolved.
 constexpr std::size_t kMaxResolverBuffer = std::size_t{1} << 20;
+constexpr int kRawReceiveBufferBytes = 256 * 1024;
 // ICMP_FILTER of <linux/icmp.h>, whose definitions clash with <netinet/ip_icmp.h>.
 constexpr int kIcmpFilter = 1;
 
@@ -148,23 +152,21 @@ struct InFlight {
   std::uint16_t sequence;
   std::string_view payload;
   bool raw;
-  std::int64_t sent_real_ns;
-  std::int64_t sent_mono_ns;
+  ClockReading sent;
   std::int64_t timeout_ns;
 };
 
-// Round-trip time from the kernel's receive stamp against the real-time send stamp; if the
-// real-time clock stepped meanwhile (the difference is negative or beyond the timeout), or the
-// kernel gave no stamp, fall back to the monotonic clock.
+ClockReading ReadClocks() {
+  return ClockReading{ReadClock(CLOCK_REALTIME), ReadClock(CLOCK_MONOTONIC)};
+}
+
+// Round-trip time from the kernel's receive stamp, unless the wall clock was stepped meanwhile.
 EchoReply Answered(EchoStatus status, const InFlight& request, const timespec* received) {
-  std::int64_t rtt_ns = -1;
+  std::optional<std::int64_t> received_ns;
   if (received != nullptr) {
-    rtt_ns = static_cast<std::int64_t>(received->tv_sec) * 1'000'000'000 + received->tv_nsec -
-             request.sent_real_ns;
+    received_ns = static_cast<std::int64_t>(received->tv_sec) * 1'000'000'000 + received->tv_nsec;
   }
-  if (rtt_ns < 0 || rtt_ns > request.timeout_ns) {
-    rtt_ns = ReadClock(CLOCK_MONOTONIC) - request.sent_mono_ns;
-  }
+  const std::int64_t rtt_ns = RoundTripNs(request.sent, received_ns, ReadClocks());
   EchoReply reply;
   reply.status = status;
   reply.round_trip_ms = static_cast<std::uint32_t>(rtt_ns / kNsPerMs);
@@ -265,9 +267,16 @@ bool ReadQueuedError(int fd, const InFlight& request, EchoReply& reply) {
   const auto& data = in.data;
   msghdr& message = in.message;
 
+  // The kernel hands us errors that quote our identifier; the quoted request must also be the one
+  // in flight, to the address it went to (the error's name is the quoted destination), or a forged
+  // error could turn a healthy host into a loss.
   IcmpHeader ours;
   std::memcpy(&ours, data.data(), kIcmpHeaderSize);
   if (ours.type != kEchoRequest || ntohs(ours.sequence) != request.sequence) return false;
+  if (in.message.msg_namelen < sizeof(sockaddr_in) || in.from.sin_family != AF_INET ||
+      in.from.sin_addr.s_addr != request.address) {
+    return false;
+  }
 
   timespec stamp_storage{};
   const timespec* stamp = FindTimestamp(message, stamp_storage);
@@ -316,6 +325,36 @@ void SetOption(int fd, int level, int name, int value) {
   setsockopt(fd, level, name, &value, sizeof(value));
 }
 
+// A raw socket sees every ICMP message of the host. Under heavy echo traffic of other programs its
+// queue would overflow and our reply be dropped: a false loss. So, as the most trusted ping does,
+// the kernel filters: only echo replies with our identifier and the errors we read get through.
+void AttachRawFilter(int fd, std::uint16_t identifier) {
+  std::uint32_t pass = (1u << kEchoReply) | (1u << kDestUnreachable) | (1u << kSourceQuench) |
+                       (1u << kTimeExceeded) | (1u << kParameterProblem);
+  std::uint32_t types = ~pass;
+  setsockopt(fd, SOL_RAW, kIcmpFilter, &types, sizeof(types));
+
+  // Offsets count from the IP header, which a raw socket delivers; X is its length. Jumps count
+  // the instructions to skip.
+  sock_filter code[] = {
+      BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                        // 0: X = IP header length
+      BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                         // 1: A = ICMP type
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kEchoReply, 0, 2),         // 2: an echo reply?
+      BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                         // 3:   A = its identifier
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 5, 4),         // 4:   ours: 10, else 9
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kDestUnreachable, 4, 0),   // 5: an error we read: 10
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kSourceQuench, 3, 0),      // 6
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTimeExceeded, 2, 0),      // 7
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kParameterProblem, 1, 0),  // 8
+      BPF_STMT(BPF_RET | BPF_K, 0),                                  // 9: drop
+      BPF_STMT(BPF_RET | BPF_K, 0xFFFF),                             // 10: pass
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+  setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof(program));
+  // Room for a burst of our own replies and errors; others' traffic no longer reaches the queue.
+  SetOption(fd, SOL_SOCKET, SO_RCVBUF, kRawReceiveBufferBytes);
+}
+
 class LinuxEchoService final : public EchoService {
  public:
   Address ParseAddress(std::string_view text) override {
@@ -361,11 +400,7 @@ class LinuxEchoService final : public EchoService {
       // Without it a datagram socket drops ICMP errors, and unreachable looks like a timeout.
       SetOption(fd, IPPROTO_IP, IP_RECVERR, 1);
     } else {
-      // Spare ourselves the wake-ups for every echo request the host sends or receives.
-      std::uint32_t pass = (1u << kEchoReply) | (1u << kDestUnreachable) | (1u << kSourceQuench) |
-                           (1u << kTimeExceeded) | (1u << kParameterProblem);
-      std::uint32_t filter = ~pass;
-      setsockopt(fd, SOL_RAW, kIcmpFilter, &filter, sizeof(filter));
+      AttachRawFilter(fd, RawIdentifier());
     }
 
     InFlight request{};
@@ -388,15 +423,14 @@ class LinuxEchoService final : public EchoService {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = echo.address;
-    request.sent_mono_ns = ReadClock(CLOCK_MONOTONIC);
-    request.sent_real_ns = ReadClock(CLOCK_REALTIME);
+    request.sent = ReadClocks();
     if (sendto(fd, packet.data(), packet_size, 0, reinterpret_cast<const sockaddr*>(&to),
                sizeof(to)) < 0) {
       // No route, a broadcast address, a firewall: nothing went out.
       return EchoReply{EchoStatus::kOther};
     }
 
-    const std::int64_t deadline_ns = request.sent_mono_ns + request.timeout_ns;
+    const std::int64_t deadline_ns = request.sent.monotonic_ns + request.timeout_ns;
     for (;;) {
       const std::int64_t left_ns = deadline_ns - ReadClock(CLOCK_MONOTONIC);
       if (left_ns <= 0) return EchoReply{EchoStatus::kTimedOut};

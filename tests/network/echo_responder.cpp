@@ -11,6 +11,8 @@
 //   .7  with "time exceeded in transit" after 20.5 ms
 //   .8  after 20.5 ms
 //   .9  after 20.5 ms, but only to requests with time-to-live 245 and payload "PINGECHOICMPTEST"
+//   .10 at once with a forged "destination unreachable" that quotes the request's identifier and
+//       sequence but another destination, then after 20.5 ms with the reply
 //
 // Usage: echo_responder SECONDS   (it ends by itself after that many seconds, or on SIGTERM)
 
@@ -213,6 +215,14 @@ int main(int argc, char** argv) {
         const bool payload_ok =
             icmp_size == 24 && std::memcmp(icmp + 8, "PINGECHOICMPTEST", 16) == 0;
         if (buffer[8] == 245 && payload_ok) schedule(20'500, reply);
+        break;
+      }
+      case 10: {
+        std::vector<std::uint8_t> quoted(buffer, buffer + ihl + 8);
+        const std::uint32_t elsewhere = htonl(ntohl(destination) + 100);
+        std::memcpy(&quoted[16], &elsewhere, 4);
+        schedule(0, ErrorOf(3, 1, quoted.data(), ihl));
+        schedule(20'500, reply);
         break;
       }
       default:

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A two-namespace test lab joined by a veth pair, with our scripted echo responder on the far side.
 #
-#   netlab.sh up NAME RESPONDER   creates NAME-n (10.199.77.1) and NAME-f (10.199.77.2 to .9),
+#   netlab.sh up NAME RESPONDER   creates NAME-n (10.199.77.1) and NAME-f (10.199.77.2 to .10),
 #                                 turns off the far kernel's own echo replies and starts RESPONDER
 #   netlab.sh down NAME           stops the responder and removes both namespaces
 #
@@ -26,14 +26,14 @@ up)
   ip -n "$near" link set lo up
   ip -n "$far" link set lo up
   ip -n "$near" addr add "$prefix.1/24" dev "${name}a"
-  for host in 2 3 4 5 6 7 8 9; do
+  for host in 2 3 4 5 6 7 8 9 10; do
     ip -n "$far" addr add "$prefix.$host/24" dev "${name}b"
   done
   ip -n "$near" link set "${name}a" up
   ip -n "$far" link set "${name}b" up
   # Fixed neighbour entries: no address resolution delays the first request to each host.
   mac=$(ip -n "$far" -o link show "${name}b" | grep -o -E 'link/ether [0-9a-f:]+' | cut -d' ' -f2)
-  for host in 2 3 4 5 6 7 8 9; do
+  for host in 2 3 4 5 6 7 8 9 10; do
     ip -n "$near" neigh replace "$prefix.$host" lladdr "$mac" dev "${name}a" nud permanent
   done
   # Names of the lab, seen only inside its namespaces (ip netns exec mounts /etc/netns/NAME/hosts
