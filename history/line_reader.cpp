@@ -13,22 +13,36 @@ constexpr std::string_view kRunHeaderMark = "*****";
 LineReader::LineReader(const StoredFile& file, std::uint64_t offset, std::size_t buffer_bytes,
                        std::size_t max_line_bytes)
     : file_(file),
-      file_offset_(offset),
-      buffer_(std::max(buffer_bytes, std::max(max_line_bytes, kTailBytes) + 2)),
       max_line_(std::max(max_line_bytes, kTailBytes)),
-      head_(max_line_) {}
+      // Small buffers (the tests', to put buffer boundaries everywhere) keep no alignment.
+      align_(buffer_bytes >= kAlignFrom ? kPageBytes : 1),
+      capacity_(std::max(buffer_bytes, max_line_ + 2) + align_ - 1),
+      storage_(capacity_ + align_ - 1),
+      head_(max_line_) {
+  // The buffer starts on a page, and each byte sits at the place in its page that it has in the
+  // file's: copies from the page cache then run at full speed (several times faster than with the
+  // two out of step).
+  const auto misalignment = reinterpret_cast<std::uintptr_t>(storage_.data()) % align_;
+  base_ = storage_.data() + (misalignment == 0 ? 0 : align_ - misalignment);
+  begin_ = end_ = static_cast<std::size_t>(offset % align_);
+  file_offset_ = offset - begin_;
+}
 
 bool LineReader::Refill() {
   if (at_end_) return false;
-  if (begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-    file_offset_ += begin_;
-    end_ -= begin_;
-    begin_ = 0;
+  const std::size_t start = static_cast<std::size_t>((file_offset_ + begin_) % align_);
+  if (begin_ != start) {
+    std::memmove(base_ + start, base_ + begin_, end_ - begin_);
+    file_offset_ = file_offset_ + begin_ - start;
+    end_ = start + (end_ - begin_);
+    begin_ = start;
   }
-  if (end_ == buffer_.size()) return false;
-  const std::int64_t got =
-      file_.ReadAt(file_offset_ + end_, buffer_.data() + end_, buffer_.size() - end_);
+  if (end_ == capacity_) return false;
+  // Reads end on a page boundary of the file.
+  const std::uint64_t at = file_offset_ + end_;
+  std::size_t want = capacity_ - end_;
+  if (want > align_) want -= (at + want) % align_;
+  const std::int64_t got = file_.ReadAt(at, base_ + end_, want);
   if (got <= 0) {
     failed_ = got < 0;
     at_end_ = true;
@@ -40,10 +54,9 @@ bool LineReader::Refill() {
 
 bool LineReader::Next(StoredLine& line) {
   for (;;) {
-    const char* start = buffer_.data() + begin_;
+    const char* start = base_ + begin_;
     const auto* lf = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
-    const std::size_t line_end =
-        lf != nullptr ? static_cast<std::size_t>(lf - buffer_.data()) : end_;
+    const std::size_t line_end = lf != nullptr ? static_cast<std::size_t>(lf - base_) : end_;
     std::size_t length = line_end - begin_;
     const bool complete = lf != nullptr || at_end_;
     if (length > max_line_ + 1 ||
@@ -66,7 +79,7 @@ bool LineReader::Next(StoredLine& line) {
 }
 
 bool LineReader::NextLong(StoredLine& line, std::size_t line_end) {
-  std::memcpy(head_.data(), buffer_.data() + begin_, max_line_);
+  std::memcpy(head_.data(), base_ + begin_, max_line_);
   // The last bytes of the line, one more than a key for the CR that may end it.
   std::string tail;
   auto keep_tail = [&tail](const char* data, std::size_t size) {
@@ -81,19 +94,19 @@ bool LineReader::NextLong(StoredLine& line, std::size_t line_end) {
   bool cut = false;
   for (;;) {
     if (line_end != std::string_view::npos) {
-      keep_tail(buffer_.data() + begin_, line_end - begin_);
+      keep_tail(base_ + begin_, line_end - begin_);
       begin_ = line_end + 1;
       break;
     }
-    keep_tail(buffer_.data() + begin_, end_ - begin_);
+    keep_tail(base_ + begin_, end_ - begin_);
     begin_ = end_;
     if (!Refill()) {
       if (failed_) return false;
       cut = true;
       break;
     }
-    const auto* lf = static_cast<const char*>(std::memchr(buffer_.data(), '\n', end_));
-    if (lf != nullptr) line_end = static_cast<std::size_t>(lf - buffer_.data());
+    const auto* lf = static_cast<const char*>(std::memchr(base_, '\n', end_));
+    if (lf != nullptr) line_end = static_cast<std::size_t>(lf - base_);
   }
   if (!tail.empty() && tail.back() == '\r') tail.pop_back();
   if (tail.size() > kTailBytes) tail.erase(0, tail.size() - kTailBytes);
@@ -106,16 +119,15 @@ bool LineReader::NextLong(StoredLine& line, std::size_t line_end) {
 }
 
 bool LineReader::SkipToRunHeader() {
-  bool line_start = true;  // whether buffer_[begin_] starts a line
+  bool line_start = true;  // whether base_[begin_] starts a line
   for (;;) {
     bool need_more = false;  // a line starts with '*' too near the end of the buffer to tell
     for (std::size_t pos = begin_; pos < end_;) {
-      const auto* star =
-          static_cast<const char*>(std::memchr(buffer_.data() + pos, '*', end_ - pos));
+      const auto* star = static_cast<const char*>(std::memchr(base_ + pos, '*', end_ - pos));
       if (star == nullptr) break;
-      const auto at = static_cast<std::size_t>(star - buffer_.data());
+      const auto at = static_cast<std::size_t>(star - base_);
       pos = at + 1;
-      if (!(at == begin_ ? line_start : buffer_[at - 1] == '\n')) continue;
+      if (!(at == begin_ ? line_start : base_[at - 1] == '\n')) continue;
       if (end_ - at < kRunHeaderMark.size() && !at_end_) {
         begin_ = at;
         line_start = true;
@@ -129,7 +141,7 @@ bool LineReader::SkipToRunHeader() {
     }
     if (!need_more) {
       // No header starts here: drop it all, remembering whether the next byte starts a line.
-      if (end_ > begin_) line_start = buffer_[end_ - 1] == '\n';
+      if (end_ > begin_) line_start = base_[end_ - 1] == '\n';
       begin_ = end_;
     }
     if (!Refill()) return false;

@@ -44,12 +44,18 @@ class LineReader {
   bool Refill();
   bool NextLong(StoredLine& line, std::size_t line_end);
 
+  static constexpr std::size_t kPageBytes = 4096;
+  static constexpr std::size_t kAlignFrom = 64 * 1024;
+
   const StoredFile& file_;
-  std::uint64_t file_offset_;  // of buffer_[0]
-  std::vector<char> buffer_;
+  std::size_t max_line_;
+  std::size_t align_;
+  std::size_t capacity_;
+  std::vector<char> storage_;
+  char* base_ = nullptr;       // the buffer: capacity_ bytes of storage_, from a page start
+  std::uint64_t file_offset_;  // of base_[0]
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
-  std::size_t max_line_;
   bool at_end_ = false;
   bool failed_ = false;
   std::vector<char> head_;

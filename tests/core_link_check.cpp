@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "graph/axes.h"
+#include "history/history_file.h"
 #include "history/history_format.h"
 #include "measure/burst_command.h"
 #include "probe/pinger.h"
@@ -18,5 +19,10 @@ int main(int argc, char** argv) {
       [&] { return pinger.Ping(argv[1]); }, clock,
       [](std::string_view result) { std::printf("%.*s\n", int(result.size()), result.data()); });
   std::printf("%s (y %.2f)\n", trelvane::MeasurementLine(m).c_str(), trelvane::ResponseY(20));
+  // The history file's backend, on a file in the current folder.
+  trelvane::HistoryFile history("trelvane-link-check.txt");
+  history.AppendRunHeader(trelvane::RunHeader(clock.Now(), clock.separators()));
+  history.AppendMeasurement(trelvane::MeasurementLine(m));
+  std::printf("%zu runs\n", history.RunList().value_or(std::vector<std::string>{}).size());
   return 0;
 }
