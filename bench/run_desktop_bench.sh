@@ -37,7 +37,7 @@ choose_first_run "$(visible_window)"
 echo "after replaying a 24-hour run (1,440 measurements), resident memory: $(rss $program)"
 kill "$program"; wait "$program" 2>/dev/null || true
 
-mkdir "$tmp/tray" && cd "$tmp/tray"
+mkdir "$tmp/tray" && cd "$tmp/tray" && touch trelvane.txt
 "$build/trelvane" 127.0.0.1 >"$tmp/tray.log" 2>&1 &
 program=$!
 for _ in $(seq 100); do grep -q -a ' ms\| [0-9]* [0-9]*$' trelvane.txt 2>/dev/null && [ "$(wc -l <trelvane.txt)" -ge 3 ] && break; sleep 0.1; done

@@ -8,6 +8,7 @@ build=$(cd "${1:-$here/../build}" && pwd)
 tmp=$(mktemp -d)
 trap 'kill $program 2>/dev/null; rm -rf "$tmp"' EXIT
 cd "$tmp"
+export XDG_DATA_HOME=$tmp/data  # never the real home
 QT_QPA_PLATFORM=offscreen "$build/trelvane" >/dev/null 2>&1 &
 program=$!
 sleep 3

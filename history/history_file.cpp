@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "history/history_format.h"
+#include "history/history_location.h"
 #include "history/line_reader.h"
 
 namespace trelvane {
@@ -51,6 +52,11 @@ WriteResult HistoryFile::AppendLines(std::string_view lines,
                                      std::optional<FileId>* written_to) const {
   FileError error;
   std::optional<StoredFile> file = StoredFile::OpenForAppending(path_, error);
+  if (!file && error.kind == FileError::Kind::kSystem && error.error_number == ENOENT &&
+      MakeFolderFor(path_)) {
+    file =
+        StoredFile::OpenForAppending(path_, error);  // its folder was missing: made on first write
+  }
   if (!file) return Failure(error);
   if (written_to != nullptr) *written_to = file->id();
   std::string out;

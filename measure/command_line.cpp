@@ -134,7 +134,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& all_arguments) {
   return line;
 }
 
-std::string UsageText() {
+std::string UsageText(std::string_view history_file) {
   std::string text = "Usage: trelvane [HOST]\n";
   for (const Option& option : kOptions) {
     if (option.argument.empty()) continue;
@@ -144,8 +144,9 @@ std::string UsageText() {
   text +=
       "  or:  trelvane --help | --version\n"
       "Watch the packet loss and response time of the network path to HOST: a burst of 24\n"
-      "ICMP echo requests a minute, shown in a window and appended to trelvane.txt in the\n"
-      "current directory.\n"
+      "ICMP echo requests a minute, shown in a window and appended to the history file:\n"
+      "trelvane.txt in the folder the program is started from when one is there already,\n"
+      "else $XDG_DATA_HOME/trelvane/trelvane.txt (~/.local/share/trelvane/ by default).\n"
       "\n"
       "  HOST              a host name or a dotted IPv4 address; the whole rest of the command\n"
       "                    line is the host. With a host the program starts measuring at once\n"
@@ -165,6 +166,7 @@ std::string UsageText() {
     text += row;
     Wrap(option.help, kHelpColumn, kHelpColumn, text);
   }
+  if (!history_file.empty()) text += "History file here: " + std::string(history_file) + "\n";
   text +=
       "The options of the windowing toolkit (-style, -platform, -display, ...) are taken by it.\n"
       "\n"

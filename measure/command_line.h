@@ -44,7 +44,8 @@ std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& a
 //  4. otherwise the whole argument text is the target host.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// The usage text, generated from the table of options.
-std::string UsageText();
+// The usage text, generated from the table of options; `history_file` says which history file is
+// used and why.
+std::string UsageText(std::string_view history_file = {});
 
 }  // namespace trelvane

@@ -18,6 +18,8 @@ check() {  # check NAME EXPECTED_STATUS STDOUT_PATTERN STDERR_PATTERN -- ARGS...
   fi
 }
 check help 0 '^Usage: trelvane \[HOST\]' '^$' -- --help
+XDG_DATA_HOME=/somewhere check help-names-the-history-file 0 \
+  '^History file here: /somewhere/trelvane/trelvane.txt' '^$' -- --help
 check version 0 "^trelvane $2\$" '^$' -- --version
 check burst-without-host 2 '^$' 'needs a host' -- --burst
 check burst-with-blank-host 2 '^$' 'Usage:' -- --burst "   "
@@ -27,10 +29,13 @@ check unknown-short-option 2 '^$' '^Usage:' -- -v
 
 # One running window per history file: a second start with a host is refused (status 3), one
 # without a host hands over to the running window (status 0).
+# No trelvane.txt in the working folder: the history goes to the data folder.
 mkdir "$tmp/work"
+export XDG_DATA_HOME=$tmp/xdg
+history=$XDG_DATA_HOME/trelvane/trelvane.txt
 (cd "$tmp/work" && exec env QT_QPA_PLATFORM=offscreen "$program" >"$tmp/first.log" 2>&1) &
 first=$!
-for _ in $(seq 100); do [ -f "$tmp/work/trelvane.txt.lock" ] && break; sleep 0.05; done
+for _ in $(seq 100); do [ -f "$history.lock" ] && break; sleep 0.05; done
 second() { (cd "$tmp/work" && env QT_QPA_PLATFORM=offscreen "$program" "$@" 2>"$tmp/err"); }
 second 10.0.0.1; rc=$?
 if [ "$rc" = 3 ] && grep -q "in use by a running window (process $first)" "$tmp/err"; then
@@ -39,14 +44,14 @@ else
   echo "FAILED second-start-with-host: status $rc"; cat "$tmp/err"; failed=1
 fi
 second; rc=$?
-if [ "$rc" = 0 ] && ! grep -q trelvane: "$tmp/err" && [ "$(grep -c '^+++++' "$tmp/work/trelvane.txt")" = 1 ]; then
+if [ "$rc" = 0 ] && ! grep -q trelvane: "$tmp/err" && [ "$(grep -c '^+++++' "$history")" = 1 ]; then
   echo "ok second-start-without-host"
 else
   echo "FAILED second-start-without-host: status $rc"; cat "$tmp/err"; failed=1
 fi
 kill "$first"; wait "$first" 2>/dev/null
 # A lock left by a program that is gone (ended by a signal: nothing cleaned up) is taken over.
-[ -f "$tmp/work/trelvane.txt.lock" ] || { echo "FAILED: the lock went with its holder"; failed=1; }
+[ -f "$history.lock" ] || { echo "FAILED: the lock went with its holder"; failed=1; }
 (cd "$tmp/work" && exec env QT_QPA_PLATFORM=offscreen "$program" >"$tmp/third.log" 2>&1) &
 third=$!
 sleep 1

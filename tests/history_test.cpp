@@ -12,12 +12,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "history/history_file.h"
 #include "history/history_format.h"
+#include "history/history_location.h"
 #include "history_reference.h"
 
 namespace trelvane {
@@ -337,6 +339,66 @@ TEST_F(HistoryTest, LargeFileReadsLikeTheRulesAcrossEveryBlockBoundary) {
       EXPECT_EQ(file.Replay(expected[i]).value(), reference::ReferenceReplay(lines, expected[i]));
     }
   }
+}
+
+TEST(HistoryLocationTest, WorkingFolderFileElseTheDataFolder) {
+  struct Case {
+    const char* name;
+    bool local_exists;
+    std::optional<std::string> xdg_data_home, home;
+    std::string path;
+    HistoryLocation::Why why;
+  };
+  using Why = HistoryLocation::Why;
+  const Case cases[] = {
+      {"a file already here", true, "/x", "/home/u", "/work/trelvane.txt", Why::kWorkingDirectory},
+      {"XDG_DATA_HOME set", false, "/x/data", "/home/u", "/x/data/trelvane/trelvane.txt",
+       Why::kDataHome},
+      {"XDG_DATA_HOME unset", false, std::nullopt, "/home/u",
+       "/home/u/.local/share/trelvane/trelvane.txt", Why::kDataHome},
+      {"XDG_DATA_HOME relative: invalid", false, "data", "/home/u",
+       "/home/u/.local/share/trelvane/trelvane.txt", Why::kDataHome},
+      {"no home at all", false, std::nullopt, std::nullopt, "/work/trelvane.txt", Why::kFallback},
+  };
+  for (const Case& c : cases) {
+    const HistoryLocation location = ChooseHistoryLocation(
+        "/work", [&](std::string_view name) { return name == "HOME" ? c.home : c.xdg_data_home; },
+        [&](const std::string& path) { return c.local_exists && path == "/work/trelvane.txt"; });
+    EXPECT_EQ(location.path, c.path) << c.name;
+    EXPECT_EQ(location.why, c.why) << c.name;
+  }
+}
+
+TEST_F(HistoryTest, AnythingNamedTrelvaneTxtHereIsTheHistoryAndAFolderIsMadePrivately) {
+  const fs::path before = fs::current_path();
+  fs::create_directory(dir_ / "here");
+  fs::current_path(dir_ / "here");
+  setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
+  EXPECT_EQ(SystemHistoryLocation().path, (dir_ / "data" / "trelvane" / "trelvane.txt").string());
+  // A link, a FIFO or a folder of that name is the user's choice of place: it is taken, and then
+  // refused as the history file with a warning, never followed or waited on.
+  for (const auto& make : std::vector<std::function<void()>>{
+           [] { fs::create_symlink("/dev/zero", "trelvane.txt"); },
+           [] { mkfifo("trelvane.txt", 0644); }, [] { fs::create_directory("trelvane.txt"); }}) {
+    fs::remove_all("trelvane.txt");
+    make();
+    EXPECT_EQ(SystemHistoryLocation().why, HistoryLocation::Why::kWorkingDirectory);
+    EXPECT_FALSE(HistoryFile(SystemHistoryLocation().path).Append("x 1 2").ok);
+  }
+  fs::remove_all("trelvane.txt");
+  // The data folder is made on the first write, for its owner only.
+  const std::string path = SystemHistoryLocation().path;
+  ASSERT_TRUE(HistoryFile(path).Append("x 1 2").ok);
+  EXPECT_EQ(fs::status(dir_ / "data" / "trelvane").permissions() & fs::perms::all,
+            fs::perms::owner_all);
+  if (geteuid() != 0) {  // an unwritable data folder: the write fails and says why
+    fs::permissions(dir_ / "data", fs::perms::owner_read | fs::perms::owner_exec);
+    fs::remove_all(dir_ / "data" / "trelvane");
+    EXPECT_FALSE(HistoryFile(path).Append("x 1 2").ok);
+    fs::permissions(dir_ / "data", fs::perms::owner_all);
+  }
+  unsetenv("XDG_DATA_HOME");
+  fs::current_path(before);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -348,6 +349,9 @@ void Form1::RebuildRunList() {
     for (const std::string& key : *runs) keys << QString::fromLatin1(key);
     Combo1->addItems(keys);
   }
+  Combo1->setToolTip(
+      QString::fromUtf8("Fichier d'historique : %1")
+          .arg(QFileInfo(QString::fromStdString(history_.path())).absoluteFilePath()));
   Combo1->setCurrentIndex(-1);
   Combo1->setEditText(QString::fromUtf8(kRunListPrompt));
   Combo1->lineEdit()->setCursorPosition(0);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "history/history_format.h"
+#include "history/history_location.h"
 #include "measure/burst_command.h"
 #include "measure/command_line.h"
 #include "probe/pinger.h"
@@ -41,7 +42,7 @@ int RunProgram(int argc, char** argv) {
   const CommandLine line = ParseCommandLine(arguments);
   switch (line.mode) {
     case CommandLine::Mode::kHelp:
-      std::cout << UsageText();
+      std::cout << UsageText(DescribeLocation(SystemHistoryLocation()));
       return 0;
     case CommandLine::Mode::kVersion:
       std::cout << kProgramName << ' ' << kProgramVersion << '\n';
@@ -61,7 +62,9 @@ int RunProgram(int argc, char** argv) {
   // The window hidden in the tray is no reason to end; closing it is.
   application.setQuitOnLastWindowClosed(false);
 
-  const std::string history_path(kHistoryFileName);
+  const HistoryLocation location = SystemHistoryLocation();
+  const std::string& history_path = location.path;
+  MakeFolderFor(history_path);  // the lock file stands beside the history, from the start
   HistoryLock lock(QString::fromStdString(history_path));
   if (lock.TryLock() == HistoryLock::State::kHeldElsewhere) {
     if (line.host.empty()) {

@@ -5,6 +5,8 @@
 
 tmp=$(mktemp -d)
 pids=()
+# The program's default history folder, inside the test's own folder: never the real home.
+export XDG_DATA_HOME=$tmp/data
 skip() { echo "SKIPPED: $*"; exit 77; }
 need_tools() {
   local tool

@@ -37,21 +37,24 @@ program_ended() { ! kill -0 "$program" 2>/dev/null; }
 echo "== 1. started with a host: hidden in the tray, a measurement in the history file"
 mkdir "$tmp/work"
 cd "$tmp/work"
+history=$XDG_DATA_HOME/trelvane/trelvane.txt  # no trelvane.txt here: the user's data folder
 started=$SECONDS
 ip netns exec "$lab-n" "$build/trelvane" 10.199.77.2 >"$tmp/program.log" 2>&1 &
 program=$!
 pids+=("$program")
 until_true 10 has_tray_icon || fail "no tray icon"
 [ -z "$(visible_window)" ] || fail "the window is on screen"
-until_true 20 grep -q -a -E '^[0-9/]{10}-[0-9:]{5} [0-9]+ [0-9]+' trelvane.txt ||
+until_true 20 grep -q -a -E '^[0-9/]{10}-[0-9:]{5} [0-9]+ [0-9]+' "$history" ||
   fail "no measurement line within 20 s"
 echo "measurement after $((SECONDS - started)) s"
-mapfile -t lines < <(tr -d '\r' <trelvane.txt)
+mapfile -t lines < <(tr -d '\r' <"$history")
 [ ${#lines[@]} = 3 ] || fail "expected 3 lines, got ${#lines[@]}"
 [[ ${lines[0]} == "++++++++++ D"?"marrage de l'application : "* ]] || fail "marker: ${lines[0]}"
 [[ ${lines[1]} =~ ^\*\*\*\*\*\ [0-9]{2}/[0-9]{2}/[0-9]{4}\ -\ [0-9:]{8}$ ]] || fail "header: ${lines[1]}"
 [[ ${lines[2]} =~ ^[0-9]{2}/[0-9]{2}/[0-9]{4}-[0-9]{2}:[0-9]{2}\ 25\ 20$ ]] || fail "line: ${lines[2]}"
-[ "$(head -c 61 trelvane.txt | tail -c +13 | head -c 1 | od -An -tx1 | tr -d ' ')" = e9 ] ||
+[ "$(stat -c %a "$(dirname "$history")")" = 700 ] || fail "the data folder is not private"
+[ ! -e trelvane.txt ] || fail "a history file in the working directory"
+[ "$(head -c 61 "$history" | tail -c +13 | head -c 1 | od -An -tx1 | tr -d ' ')" = e9 ] ||
   fail "the marker's é is not the single byte 0xE9"
 echo "ok: ${lines[2]}"
 
@@ -89,13 +92,13 @@ xdotool windowminimize "$(visible_window)"
 until_true 5 has_tray_icon || fail "no tray icon after minimising"
 
 echo "== 3. closed, started again with no host: the run is listed and replays"
-before=$(md5sum <trelvane.txt)
+before=$(md5sum <"$history")
 read -r x y <<<"$(tray_icon)"
 xdotool mousemove "$x" "$y" click 1
 until_true 5 on_screen || fail "the window did not come back"
 xdotool windowactivate --sync "$(visible_window)" key --clearmodifiers alt+F4
 until_true 5 program_ended || fail "closing did not end the program"
-[ "$(md5sum <trelvane.txt)" = "$before" ] || fail "closing wrote to the history file"
+[ "$(md5sum <"$history")" = "$before" ] || fail "closing wrote to the history file"
 
 "$build/trelvane" >>"$tmp/program.log" 2>&1 &
 pids+=($!)
@@ -111,7 +114,7 @@ xwd -silent -id "$window" | convert xwd:- "$build/screenshots/end-to-end-replay.
 ink=$(convert "$build/screenshots/end-to-end-replay.png" -crop 33x15+537+288 -colorspace gray \
   -threshold 50% -negate -format '%[fx:mean]' info:)
 awk -v ink="$ink" 'BEGIN { exit !(ink > 0.02) }' || fail "no hour label after choosing the run"
-[ "$(sed -n 2p trelvane.txt | tr -d '\r')" = "${lines[1]}" ] || fail "the file changed"
+[ "$(sed -n 2p "$history" | tr -d '\r')" = "${lines[1]}" ] || fail "the file changed"
 echo "ok: replayed (screenshots in $build/screenshots)"
 [ $SECONDS -lt $deadline ] || fail "took longer than 4 minutes"
 echo "all done in $SECONDS s"
