@@ -180,7 +180,8 @@ std::string UsageText(std::string_view history_file) {
       " 0  if OK, also when requests of a burst failed,\n"
       " 2  if the command line is wrong,\n"
       " 3  if HOST was given while another window runs on the same history file (started\n"
-      "    again without a host, the program brings that window to the front and exits 0).\n"
+      "    again without a host, the program brings that window to the front and exits 0),\n"
+      " 4  if --burst could not send: no ICMP socket may be opened (no privilege).\n"
       "\n"
       "Full documentation: man trelvane\n";
   return text;

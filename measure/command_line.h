@@ -28,6 +28,8 @@ struct CommandLine {
 inline constexpr int kUsageExitStatus = 2;
 // Exit status of a start with a host while another window runs on the same history file.
 inline constexpr int kHistoryInUseExitStatus = 3;
+// Exit status of --burst when no ICMP socket may be opened: no privilege, every request "Err".
+inline constexpr int kNotPermittedExitStatus = 4;
 
 // The arguments after the program's name joined by single blanks, outer blanks trimmed: the whole
 // argument text, as the target host is read from it.

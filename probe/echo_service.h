@@ -19,6 +19,7 @@ enum class EchoStatus {
   kBufferTooSmall,  // the reply did not fit the reply buffer
   kOther,           // destination unreachable, any other error reply, or a send that failed
   kNoReply,         // the request left no reply record (no ICMP socket or handle could be opened)
+  kNotPermitted,    // no ICMP socket may be opened: the program lacks the privilege
 };
 
 // Turns a status into one word for diagnostics ("reply", "ttl-expired", ...).

@@ -22,14 +22,19 @@ std::string_view StatusWord(EchoStatus status) {
       return "error-reply";
     case EchoStatus::kNoReply:
       return "no-reply-record";
+    case EchoStatus::kNotPermitted:
+      return "not-permitted";
   }
   return "unknown";
 }
 
-std::string Pinger::Ping(std::string_view host) const {
+std::string Pinger::Ping(std::string_view host) const { return Probe(host).text; }
+
+PingResult Pinger::Probe(std::string_view host) const {
   const Address address = ResolveHost(host);
-  if (address == kNoAddress) return std::string(kErrText);
-  return ResultText(ReadReply(SendEcho(address, kEchoTimeoutMs, kEchoTtl, kEchoPayload)));
+  if (address == kNoAddress) return PingResult{std::string(kErrText), false};
+  const EchoReply reply = SendEcho(address, kEchoTimeoutMs, kEchoTtl, kEchoPayload);
+  return PingResult{ResultText(ReadReply(reply)), reply.status == EchoStatus::kNotPermitted};
 }
 
 Address Pinger::ResolveHost(std::string_view host) const {
@@ -78,6 +83,7 @@ int Pinger::ReadReply(const EchoReply& reply) {
       return kReplyBufferTooSmall;
     case EchoStatus::kOther:
     case EchoStatus::kNoReply:
+    case EchoStatus::kNotPermitted:
       return kReplyFailed;
   }
   return kReplyFailed;

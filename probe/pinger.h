@@ -25,6 +25,14 @@ inline constexpr std::string_view kTimeoutText = "Timeout";
 inline constexpr std::string_view kErrText = "Err";
 inline constexpr std::string_view kSizeErrText = "SZErr";
 
+// What one request gave: the result text, and whether it failed for want of the privilege to send
+// ICMP at all (the text is then "Err"), which the user must be told apart from a dead link.
+struct PingResult {
+  std::string text;
+  bool not_permitted = false;
+  bool operator==(const PingResult&) const = default;
+};
+
 // The echo prober. Every call resolves the host afresh and sends one request through the echo
 // service; nothing is kept between calls, so a Pinger may be shared by threads.
 class Pinger {
@@ -35,6 +43,8 @@ class Pinger {
   // "Err" or "SZErr". Blocks for the lookup plus up to kEchoTimeoutMs. A host that cannot be
   // resolved gives "Err" and nothing is sent.
   std::string Ping(std::string_view host) const;
+  // The same, telling a missing privilege apart.
+  PingResult Probe(std::string_view host) const;
 
   // 1. A text shorter than kNameOnlyLength goes to ParseAddress; an address other than 0 and all
   //    ones is the result.

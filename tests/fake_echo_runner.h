@@ -17,10 +17,10 @@ class FakeEchoRunner final : public EchoRunner {
   }
 
   // Delivers the oldest pending request's result, as the event loop would.
-  void Complete(const std::string& result) {
+  void Complete(const std::string& result, bool not_permitted = false) {
     Done done = std::move(pending.front());
     pending.pop_front();
-    done(result);
+    done(PingResult{result, not_permitted});
   }
 
   std::deque<Done> pending;

@@ -440,6 +440,29 @@ TEST_F(Form1Test, RegionalSeparatorsInEveryStamp) {
   EXPECT_EQ(form_->lh4->text(), "06.12.2026");
 }
 
+TEST_F(Form1Test, NoIcmpPrivilegeIsSaidPlainly) {
+  // Unwritable history too: the privilege message wins, and the tip carries both.
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("trelvane.txt"));
+  StartRun();
+  for (int i = 0; i < 24; ++i) echo_.Complete("Err", true), Yield();
+  const QString not_permitted = QString::fromUtf8("Ping non autoris\u00e9 !");
+  EXPECT_EQ(form_->Label15->text(), not_permitted);
+  EXPECT_EQ(TextColour(form_->Label15), QColor(192, 0, 0));
+  const QString tip = form_->Label15->toolTip();
+  EXPECT_TRUE(tip.contains("sysctl -w net.ipv4.ping_group_range") && tip.contains("setcap"));
+  EXPECT_TRUE(tip.contains(QString::fromStdString(history_path_)));
+  // The run goes on, and what was measured is shown.
+  EXPECT_EQ(form_->Label3->text(), "100%");
+  EXPECT_TRUE(form_->Timer1->isActive());
+  form_->Command2->click();
+  EXPECT_EQ(form_->Label15->text(), not_permitted);
+  // Once the privilege is granted, the next burst clears it.
+  form_->Command1->click();
+  RunBurst(Repeat(24, "20 ms"));
+  EXPECT_EQ(form_->Label15->text(), QString::fromUtf8("Historique non \u00e9crit !"));
+  EXPECT_FALSE(form_->Label15->toolTip().contains("setcap"));
+}
+
 TEST_F(Form1Test, StopThenGoWhileARequestWaits) {
   StartRun();
   Answer({"10 ms", "10 ms", "10 ms"});
@@ -811,8 +834,8 @@ TEST(ThreadedEchoRunnerTest, ResultComesBackOnTheUiThreadWithoutBlockingIt) {
   std::string result;
   bool on_ui_thread = false;
   const auto start = std::chrono::steady_clock::now();
-  runner->Ping("127.0.0.1", [&](const std::string& r) {
-    result = r;
+  runner->Ping("127.0.0.1", [&](const PingResult& r) {
+    result = r.text;
     on_ui_thread = QThread::currentThread() == QCoreApplication::instance()->thread();
   });
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
@@ -822,7 +845,7 @@ TEST(ThreadedEchoRunnerTest, ResultComesBackOnTheUiThreadWithoutBlockingIt) {
 
   // A runner that goes away while a request waits drops the late result.
   bool called = false;
-  runner->Ping("127.0.0.1", [&](const std::string&) { called = true; });
+  runner->Ping("127.0.0.1", [&](const PingResult&) { called = true; });
   runner.reset();
   WaitUntil([] { return false; }, 500);
   EXPECT_FALSE(called);

@@ -7,13 +7,14 @@
 #include <string>
 
 #include "probe/echo_service.h"
+#include "probe/pinger.h"
 
 namespace trelvane {
 
 // Runs echo requests for the window without blocking it.
 class EchoRunner {
  public:
-  using Done = std::function<void(const std::string& result)>;
+  using Done = std::function<void(const PingResult& result)>;
   virtual ~EchoRunner() = default;
   // Sends one request to `host` (Ping's result text comes back); `done` runs later on the UI
   // thread, never inside this call.

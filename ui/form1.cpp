@@ -39,6 +39,15 @@ const char* const kStopped = "Arr\u00eat";
 const char* const kWaiting = "mesure dans moins d'1 mn...";
 const char* const kHistoryFailed = "Historique non \u00e9crit !";
 const char* const kRunListPrompt = "Historiques...(date d\u00e9but)";
+const char* const kNotPermitted = "Ping non autoris\u00e9 !";
+const char* const kNotPermittedTip =
+    "Ce programme n'a pas le droit d'envoyer des requ\u00eates ICMP : chaque requ\u00eate "
+    "\u00e9choue "
+    "et compte comme perdue.\n"
+    "Pour l'autoriser \u00e0 tous les utilisateurs (en root) :\n"
+    "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+    "ou pour ce programme seul :\n"
+    "  setcap cap_net_raw+ep <chemin de trelvane>";
 
 // Places and sizes are designed in twips, 15 to the pixel at 96 dpi; Qt scales the pixels for
 // other screens.
@@ -331,7 +340,7 @@ void Form1::Stop() {
   Combo1->setEnabled(true);
   URL->setEnabled(true);
   SetStatusColour(kBlack);
-  ShowStatusOrHistoryFailure(QString::fromUtf8(kStopped));
+  ShowStatusOrWarning(QString::fromUtf8(kStopped));
   Label15->repaint();
   RebuildRunList();
 }
@@ -439,21 +448,30 @@ void Form1::AppendHistoryLine(const std::string& line, LineKind kind) {
   }
   history_failed_ = !result.ok;
   if (result.ok) {
-    Label15->setToolTip(QString());
+    history_tip_.clear();
     return;
   }
   // The run goes on and the measurement stays in memory; the user is told, and stderr says why.
   std::fprintf(stderr, "trelvane: cannot write %s: %s\n", history_.path().c_str(),
                result.error.c_str());
-  Label15->setToolTip(QString::fromUtf8("Le fichier %1 n'a pas pu \u00eatre \u00e9crit : %2")
-                          .arg(QString::fromStdString(history_.path()),
-                               QString::fromStdString(result.error_french)));
-  SetStatus(QString::fromUtf8(kHistoryFailed));
+  history_tip_ = QString::fromUtf8("Le fichier %1 n'a pas pu \u00eatre \u00e9crit : %2")
+                     .arg(QString::fromStdString(history_.path()),
+                          QString::fromStdString(result.error_french));
+  ShowStatusOrWarning(Label15->text());
   Label15->repaint();
 }
 
-void Form1::ShowStatusOrHistoryFailure(const QString& text) {
-  SetStatus(history_failed_ ? QString::fromUtf8(kHistoryFailed) : text);
+void Form1::ShowStatusOrWarning(const QString& text) {
+  QStringList tips;
+  if (ping_not_permitted_) tips << QString::fromUtf8(kNotPermittedTip);
+  if (history_failed_) tips << history_tip_;
+  Label15->setToolTip(tips.join("\n\n"));
+  if (ping_not_permitted_) {
+    SetStatusColour(kBurstColour);
+    SetStatus(QString::fromUtf8(kNotPermitted));
+  } else {
+    SetStatus(history_failed_ ? QString::fromUtf8(kHistoryFailed) : text);
+  }
 }
 
 void Form1::Hide() {
@@ -564,13 +582,15 @@ void Form1::SendNextRequest() {
   Label15->repaint();
   const unsigned generation = burst_.generation;
   QPointer<Form1> self(this);
-  echo_.Ping(URL->text().toStdString(), [self, generation](const std::string& result) {
+  echo_.Ping(URL->text().toStdString(), [self, generation](const PingResult& result) {
     if (self) self->OnReply(generation, result);
   });
 }
 
-void Form1::OnReply(unsigned generation, const std::string& result) {
+void Form1::OnReply(unsigned generation, const PingResult& reply) {
   if (generation != generation_ || !burst_.active) return;
+  const std::string& result = reply.text;
+  if (reply.not_permitted) burst_.not_permitted = ping_not_permitted_ = true;
   series_.AddReply(result);
   burst_.counters.Count(result);
   series_.SetNewest(Measurement{FormatStamp(clock_.Now(), clock_.separators()),
@@ -608,7 +628,8 @@ void Form1::FinishBurst() {
     Label9->setText(QString::number(figures->response) + "ms");
   }
   SetStatusColour(kMeasuredColour);
-  ShowStatusOrHistoryFailure(QString::fromUtf8(kWaiting));
+  ping_not_permitted_ = burst_.not_permitted;  // the privilege may have been granted since
+  ShowStatusOrWarning(QString::fromUtf8(kWaiting));
   update();
 }
 

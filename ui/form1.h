@@ -11,6 +11,7 @@
 #include "measure/burst.h"
 #include "measure/clock.h"
 #include "measure/series.h"
+#include "probe/pinger.h"
 
 class QComboBox;
 class QFrame;
@@ -87,6 +88,7 @@ class Form1 : public QWidget {
     unsigned generation = 0;  // the run it belongs to
     int request = 0;          // 1 to 24, the request in flight or last completed
     BurstCounters counters;
+    bool not_permitted = false;
   };
 
   void BuildControls();
@@ -96,7 +98,7 @@ class Form1 : public QWidget {
   // The scroll step of a scroll button, 0 for any other object.
   int ScrollStepOf(const QObject* button) const;
   void SendNextRequest();
-  void OnReply(unsigned generation, const std::string& result);
+  void OnReply(unsigned generation, const PingResult& reply);
   void ContinueBurst(unsigned generation);
   void FinishBurst();
   enum class LineKind { kStartupMarker, kRunHeader, kMeasurement };
@@ -104,7 +106,9 @@ class Form1 : public QWidget {
   void RebuildRunList();
   void Replay(const QString& key);
   // "Arrêt" or "mesure dans moins d'1 mn...", unless the last history write failed.
-  void ShowStatusOrHistoryFailure(const QString& text);
+  // `text`, unless a warning stands: no privilege for ICMP first, then the history file. The
+  // label's tip explains the warnings.
+  void ShowStatusOrWarning(const QString& text);
 
   const Clock& clock_;
   EchoRunner& echo_;
@@ -120,6 +124,9 @@ class Form1 : public QWidget {
   MeasurementSeries series_;
   HistoryFile history_;
   bool history_failed_ = false;
+  QString history_tip_;
+  // Requests fail because no ICMP socket may be opened (said when a burst meets it).
+  bool ping_not_permitted_ = false;
   bool said_header_again_ = false;
   // The window's place inside its frame when it last went to the tray; Restore puts it back.
   std::optional<QPoint> client_position_;

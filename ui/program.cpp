@@ -26,11 +26,16 @@ int RunBurstCommand(const std::string& host) {
   const std::unique_ptr<EchoService> service = MakeSystemEchoService();
   const Pinger pinger(*service);
   const SystemClock clock;
-  const Measurement measurement =
-      RunBurst([&] { return pinger.Ping(host); }, clock,
-               [](std::string_view result) { std::cout << result << std::endl; });
+  bool not_permitted = false;
+  const Measurement measurement = RunBurst(
+      [&] {
+        PingResult result = pinger.Probe(host);
+        not_permitted = not_permitted || result.not_permitted;
+        return result.text;
+      },
+      clock, [](std::string_view result) { std::cout << result << std::endl; });
   std::cout << MeasurementLine(measurement) << std::endl;
-  return 0;
+  return not_permitted ? kNotPermittedExitStatus : 0;
 }
 
 }  // namespace

@@ -389,7 +389,8 @@ class LinuxEchoService final : public EchoService {
     const std::unique_ptr<Socket> socket = OpenIcmpSocket(open_error);
     if (!socket) {
       ReportNoSocketOnce(open_error);
-      return EchoReply{};
+      return EchoReply{open_error == EPERM || open_error == EACCES ? EchoStatus::kNotPermitted
+                                                                   : EchoStatus::kNoReply};
     }
     const int fd = socket->fd();
     if (setsockopt(fd, IPPROTO_IP, IP_TTL, &echo.ttl, sizeof(echo.ttl)) != 0) {

@@ -37,11 +37,11 @@ chmod 755 "$tmp"
 cp "$build/trelvane" "$tmp/"
 as_nobody() { run_in_near setpriv --reuid=65534 --regid=65534 --clear-groups "$tmp/trelvane" "$@"; }
 
-echo "== unprivileged, ping_group_range closed: Err and one hint"
+echo "== unprivileged, ping_group_range closed: Err, one hint and status 4"
 out=$(as_nobody --burst 127.0.0.1 2>"$tmp/err"); rc=$?
 errs=$(grep -c '^Err$' <<<"$out")
 hints=$(grep -c 'ping_group_range' "$tmp/err")
-if [ "$rc" = 0 ] && [ "$errs" = 24 ] && [ "$hints" = 1 ] && grep -q ' 100 2000$' <<<"$out"; then
+if [ "$rc" = 4 ] && [ "$errs" = 24 ] && [ "$hints" = 1 ] && grep -q ' 100 2000$' <<<"$out"; then
   echo "ok"
 else
   echo "FAILED: rc=$rc, $errs Err lines, $hints hints"; cat "$tmp/err"; failed=1
