@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAccessible>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -18,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <memory>
@@ -28,6 +31,7 @@
 #include "ui/graph_view.h"
 #include "ui/history_lock.h"
 #include "ui/systray.h"
+#include "ui/tray_menu.h"
 
 namespace trelvane {
 namespace {
@@ -762,6 +766,55 @@ TEST_F(Form1Test, HideToTheTrayAndRestore) {
   EXPECT_EQ(changes.count, 1);
   form_->Restore();
   EXPECT_EQ(form_->Picture1->image(), drawing);
+}
+
+TEST_F(Form1Test, TrayMenuAndATrayThatGoesAway) {
+  form_->csys->SetAvailableForTesting(true);
+  form_->Load("10.0.0.1");
+  ASSERT_TRUE(form_->isHidden());
+  auto* menu = form_->findChild<TrayMenu*>("TrayMenu");
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(menu->restore()->text(), "Restaurer");
+  EXPECT_EQ(menu->quit()->text(), "Quitter");
+  menu->restore()->trigger();
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_FALSE(form_->csys->intray());
+
+  // The notification area goes while the window is in it: the window comes back by itself,
+  // minimised; and goes back to the tray when a notification area is there again.
+  form_->Hide();
+  form_->csys->SetAvailableForTesting(false);
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_TRUE(form_->isMinimized());
+  EXPECT_FALSE(form_->csys->intray());
+  form_->csys->SetAvailableForTesting(true);
+  EXPECT_TRUE(form_->isHidden());
+  EXPECT_TRUE(form_->csys->intray());
+
+  // "Quitter" ends the program as closing the window does: at once, nothing written.
+  const std::vector<std::string> before = HistoryLines();
+  bool closed = false;
+  QObject::connect(form_.get(), &Form1::Closed, [&] { closed = true; });
+  menu->quit()->trigger();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(HistoryLines(), before);
+}
+
+TEST_F(Form1Test, AccessibleNamesAndReturnInTheHostBox) {
+  form_->Load("");
+  EXPECT_EQ(form_->accessibleName(), form_->windowTitle());
+  EXPECT_EQ(form_->csys->AccessibleName(), form_->csys->TrayTip());
+  QAccessibleInterface* url = QAccessible::queryAccessibleInterface(form_->URL);
+  ASSERT_NE(url, nullptr);
+  EXPECT_EQ(url->text(QAccessible::Name), "URL:");
+  // Return in the host box while idle starts a run, as GO does.
+  QTest::keyClick(form_->URL, Qt::Key_Return);
+  EXPECT_TRUE(form_->Command2->isEnabled());
+  EXPECT_EQ(HistoryLines().size(), 2u);
+  form_->OnTimer1Tick();
+  Answer(Repeat(24, "20 ms"));
+  EXPECT_EQ(form_->accessibleName(), form_->windowTitle());
+  EXPECT_EQ(form_->csys->AccessibleName(), "0% 20ms - " + kCaption);
 }
 
 TEST_F(Form1Test, WithoutATrayTheWindowStaysInTheTaskBar) {

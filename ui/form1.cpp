@@ -25,6 +25,7 @@
 #include "ui/echo_runner.h"
 #include "ui/graph_view.h"
 #include "ui/systray.h"
+#include "ui/tray_menu.h"
 
 namespace trelvane {
 namespace {
@@ -32,6 +33,8 @@ namespace {
 constexpr int kFirstTickMs = 1000;
 constexpr int kTickMs = 60000;
 constexpr int kScrollTickMs = 50;
+// How often, with the window in the tray, the notification area is checked for.
+constexpr int kTrayWatchMs = 1000;
 constexpr long kBlack = 0;
 constexpr long kBurstColour = 192;       // dark red
 constexpr long kMeasuredColour = 16576;  // dark orange
@@ -265,6 +268,17 @@ void Form1::BuildControls() {
 
   csys = new SysTrayCtl::cSysTray(BoltIcon(), this);
   connect(csys, &SysTrayCtl::cSysTray::IconEvent, this, [this](int, int) { Restore(); });
+  auto* tray_menu = new TrayMenu(this);
+  csys->setContextMenu(tray_menu);
+  connect(tray_menu->restore(), &QAction::triggered, this, [this] { Restore(); });
+  connect(tray_menu->quit(), &QAction::triggered, this, [this] { close(); });
+  connect(csys, &SysTrayCtl::cSysTray::AvailabilityChanged, this, &Form1::OnTrayAvailability);
+
+  // Accessibility: "URL:" names the host box, and Return there while idle does what GO does.
+  findChild<QLabel*>("Label1")->setBuddy(URL);
+  connect(URL, &QLineEdit::returnPressed, this, [this] {
+    if (Command1->isEnabled()) Start();
+  });
 
   // The keyboard focus order of the design.
   QWidget* order[] = {Command1, Command2, URL,      Picture1, Command3,
@@ -278,6 +292,7 @@ void Form1::BuildControls() {
 
 void Form1::Load(const QString& command_line) {
   BaseCaption_ = windowTitle();
+  setAccessibleName(BaseCaption_);
   csys->setTrayTip(BaseCaption_);
   csys->setIntray(false);
 
@@ -497,10 +512,34 @@ void Form1::Hide() {
   if (!isMinimized()) setWindowState(windowState() | Qt::WindowMinimized);
   setVisible(false);
   csys->setIntray(true);
+  stranded_ = false;
+  csys->WatchAvailability(kTrayWatchMs);
+}
+
+void Form1::OnTrayAvailability(bool available) {
+  if (!available && csys->intray()) {
+    // The notification area went away with the icon in it: nothing could bring the window back,
+    // so it comes back by itself, minimised in the task bar.
+    stranded_ = true;
+    csys->setIntray(false);
+    setWindowState(windowState() | Qt::WindowMinimized);
+    setVisible(true);
+    return;
+  }
+  if (available && stranded_) {
+    stranded_ = false;
+    if (isMinimized()) {
+      Hide();  // back where the user sent it
+    } else {
+      csys->WatchAvailability(0);
+    }
+  }
 }
 
 void Form1::Restore() {
   csys->setIntray(false);
+  csys->WatchAvailability(0);
+  stranded_ = false;
   // The hidden window's native window still carries its minimised state, and some window
   // managers iconify it again as it is mapped; a fresh one comes up normal.
   if (isHidden() && testAttribute(Qt::WA_WState_Created)) {
@@ -618,6 +657,7 @@ void Form1::FinishBurst() {
   Label5->setText(QString::fromStdString(newest.response) + "ms");
   const QString caption = Label3->text() + " " + Label5->text() + " - " + BaseCaption_;
   setWindowTitle(caption);
+  setAccessibleName(caption);
   csys->setTrayTip(caption);
   SetFittedText(Label11, QString::fromStdString(newest.stamp.substr(0, 10) + " - " +
                                                 newest.stamp.substr(newest.stamp.size() - 5)));

@@ -58,6 +58,8 @@ class Form1 : public QWidget {
   void Restore();
   // A second start asked for the window: back from the tray, or raised.
   void BringToFront();
+  // The notification area went away, or came back.
+  void OnTrayAvailability(bool available);
   void RedrawGraph();
 
   // One tick of Timer1: opens a measurement and sends its burst.
@@ -128,6 +130,8 @@ class Form1 : public QWidget {
   // Requests fail because no ICMP socket may be opened (said when a burst meets it).
   bool ping_not_permitted_ = false;
   bool said_header_again_ = false;
+  // The window left the tray because the notification area went away.
+  bool stranded_ = false;
   // The window's place inside its frame when it last went to the tray; Restore puts it back.
   std::optional<QPoint> client_position_;
 

@@ -5,7 +5,9 @@
 #include <QString>
 #include <optional>
 
+class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace SysTrayCtl {
 
@@ -27,13 +29,27 @@ class cSysTray : public QObject {
   // Whether the desktop has a notification area that can show the icon at all.
   bool Available() const;
   // Tests stand in for a desktop with or without a notification area.
-  void SetAvailableForTesting(bool available) { available_for_testing_ = available; }
+  void SetAvailableForTesting(bool available);
+
+  // The menu of a right click on the icon.
+  void setContextMenu(QMenu* menu);
+  // What assistive tools read for the icon: its tip.
+  QString AccessibleName() const { return tip_; }
+
+  // Whether a notification area is there is checked every `interval_ms` (0: no more);
+  // AvailabilityChanged tells when it goes or comes back.
+  void WatchAvailability(int interval_ms);
 
  signals:
   void IconEvent(int button, int clicks);
+  void AvailabilityChanged(bool available);
 
  private:
+  void CheckAvailability();
+
   QSystemTrayIcon* icon_;
+  QTimer* watch_;
+  bool was_available_ = true;
   bool intray_ = false;
   QString tip_;
   std::optional<bool> available_for_testing_;
