@@ -7,11 +7,15 @@ build=$(cd "$1" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
+# What ./run.sh builds (the program alone) is enough for an install.
+rm -f "$build/data/trelvane.1.gz" "$build/data/changelog.Debian.gz"
+cmake --build "$build" --target trelvane >/dev/null
 DESTDIR="$tmp/root" cmake --install "$build" --prefix /usr >/dev/null
 root=$tmp/root/usr
 for file in bin/trelvane share/applications/trelvane.desktop \
   share/metainfo/io.trelvane.Trelvane.metainfo.xml share/man/man1/trelvane.1.gz \
-  share/icons/hicolor/scalable/apps/trelvane.svg; do
+  share/icons/hicolor/scalable/apps/trelvane.svg share/doc/trelvane/copyright \
+  share/doc/trelvane/changelog.Debian.gz; do
   [ -f "$root/$file" ] || { echo "FAILED: $file is not installed"; exit 1; }
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -23,8 +27,13 @@ appstreamcli validate --no-net "$root/share/metainfo/io.trelvane.Trelvane.metain
 man --warnings -l "$root/share/man/man1/trelvane.1.gz" >/dev/null
 echo "installed tree: ok"
 
+rm -f "$build"/trelvane_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/trelvane_*.deb)
+# No error and no warning; the informational tags left are listed in the README.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root' || true
+lintian --fail-on error,warning "$deb" >/dev/null 2>&1 || { echo "FAILED: lintian"; exit 1; }
+[ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 4 ] || { echo "FAILED: no long description"; exit 1; }
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package $(basename "$deb"): Depends: $depends"
 for needed in libqt6widgets6 libc6 qt6-qpa-plugins; do
