@@ -1,6 +1,7 @@
 #include "measure/command_line.h"
 
 #include <array>
+#include <charconv>
 
 namespace trelvane {
 namespace {
@@ -21,7 +22,105 @@ struct Option {
   void (*handle)(const std::vector<std::string>& rest, CommandLine& line);
 };
 
-const std::array<Option, 3> kOptions = {{
+// The options of --report and --export, after it: --name VALUE or --name=VALUE.
+struct QueryOption {
+  std::string_view name;
+  std::string_view argument;
+  std::string_view help;
+  bool report_only;
+  // False when the value is wrong; `error` says why.
+  bool (*take)(std::string_view value, HistoryQuery& query, std::string& error);
+};
+
+bool TakeDate(std::string_view value, std::optional<CalendarDate>& date, std::string& error) {
+  date = ParseIsoDate(value);
+  if (!date) error = "not a date (yyyy-mm-dd): '" + std::string(value) + "'";
+  return date.has_value();
+}
+
+const std::array<QueryOption, 5> kQueryOptions = {{
+    {"--since", "DATE", "from this day on (yyyy-mm-dd, included)", false,
+     [](std::string_view v, HistoryQuery& q, std::string& e) { return TakeDate(v, q.since, e); }},
+    {"--until", "DATE", "up to this day (included)", false,
+     [](std::string_view v, HistoryQuery& q, std::string& e) { return TakeDate(v, q.until, e); }},
+    {"--run", "KEY", "one run, by its key as the window lists it (\"06/12/2026 - 09:15:02\")",
+     false,
+     [](std::string_view v, HistoryQuery& q, std::string&) {
+       q.run = std::string(v);
+       return true;
+     }},
+    {"--loss-threshold", "PCT", "a loss episode has a loss of at least PCT (default 25)", true,
+     [](std::string_view v, HistoryQuery& q, std::string& e) {
+       int value = 0;
+       const auto [end, failure] = std::from_chars(v.data(), v.data() + v.size(), value);
+       if (failure != std::errc() || end != v.data() + v.size() || value < 1 || value > 100) {
+         e = "not a loss threshold from 1 to 100: '" + std::string(v) + "'";
+         return false;
+       }
+       q.loss_threshold = value;
+       return true;
+     }},
+    {"--format", "FORMAT", "text (default), csv or json", true,
+     [](std::string_view v, HistoryQuery& q, std::string& e) {
+       if (v != "text" && v != "csv" && v != "json") {
+         e = "not a format (text, csv, json): '" + std::string(v) + "'";
+         return false;
+       }
+       q.format = std::string(v);
+       return true;
+     }},
+}};
+
+// Reads the words after --report or --export.
+void TakeQuery(const std::vector<std::string>& rest, bool report, CommandLine& line) {
+  line.mode = report ? CommandLine::Mode::kReport : CommandLine::Mode::kExport;
+  bool file_given = false;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    const std::string_view word = rest[i];
+    if (word.size() > 1 && word[0] == '-') {
+      const std::size_t equals = word.find('=');
+      const std::string_view name = word.substr(0, equals);
+      const QueryOption* option = nullptr;
+      for (const QueryOption& o : kQueryOptions) {
+        if (o.name == name && (report || !o.report_only)) option = &o;
+      }
+      if (option == nullptr) {
+        line.mode = CommandLine::Mode::kUsageError;
+        line.error = "unrecognized option '" + std::string(name) + "'";
+        return;
+      }
+      std::string_view value;
+      if (equals != std::string_view::npos) {
+        value = word.substr(equals + 1);
+      } else if (i + 1 < rest.size()) {
+        value = rest[++i];
+      } else {
+        line.mode = CommandLine::Mode::kUsageError;
+        line.error = "option '" + std::string(name) + "' needs " + std::string(option->argument);
+        return;
+      }
+      if (!option->take(value, line.query, line.error)) {
+        line.mode = CommandLine::Mode::kUsageError;
+        return;
+      }
+      continue;
+    }
+    if (file_given) {
+      line.mode = CommandLine::Mode::kUsageError;
+      line.error = "only one history file: '" + std::string(word) + "'";
+      return;
+    }
+    line.query.file = std::string(word);
+    file_given = true;
+  }
+  if (line.query.since && line.query.until &&
+      MinuteIndex(*line.query.since, 0, 0) > MinuteIndex(*line.query.until, 0, 0)) {
+    line.mode = CommandLine::Mode::kUsageError;
+    line.error = "--since comes after --until";
+  }
+}
+
+const std::array<Option, 5> kOptions = {{
     {"", "--burst", "HOST",
      "send one burst to HOST, print each result and the measurement line, and exit; no window, "
      "nothing written to the history file",
@@ -33,6 +132,14 @@ const std::array<Option, 3> kOptions = {{
          line.error = "--burst needs a host";
        }
      }},
+    {"", "--report", "[OPTIONS] [FILE]",
+     "print the availability, loss, response times, outages, loss episodes and gaps of the "
+     "history file (FILE, or the one the window uses), per run and in all",
+     [](const std::vector<std::string>& rest, CommandLine& line) { TakeQuery(rest, true, line); }},
+    {"", "--export", "[OPTIONS] [FILE]",
+     "print every measurement as CSV: run, ISO date-time, loss %, response ms (empty when nothing "
+     "was answered), answered requests out of 24",
+     [](const std::vector<std::string>& rest, CommandLine& line) { TakeQuery(rest, false, line); }},
     {"-h", "--help", "", "display this help and exit",
      [](const std::vector<std::string>&, CommandLine& line) {
        line.mode = CommandLine::Mode::kHelp;
@@ -166,6 +273,25 @@ std::string UsageText(std::string_view history_file) {
     text += row;
     Wrap(option.help, kHelpColumn, kHelpColumn, text);
   }
+  text += "Options of --report and --export (--since, --until and --run for both):\n";
+  for (const QueryOption& option : kQueryOptions) {
+    std::string row = "      " + std::string(option.name) + " " + std::string(option.argument);
+    if (row.size() + 1 > kHelpColumn) {
+      text += row + "\n";
+      row.clear();
+    }
+    row.resize(kHelpColumn, ' ');
+    text += row;
+    Wrap(option.help, kHelpColumn, kHelpColumn, text);
+  }
+  text +=
+      "A report takes the stamps as the window does (first 10 characters the date, last 5 the\n"
+      "time). Availability is the share of measured minutes with at least one answer, the clean\n"
+      "share those with no loss; percentages have two decimals, rounded down. Response times\n"
+      "count answered minutes only: the median and the 95th percentile are measured values of\n"
+      "nearest rank (never interpolated), in whole ms. Outages (loss 100) and loss episodes are\n"
+      "stretches of consecutive minutes; more than 2 minutes between two measurements is a gap,\n"
+      "listed apart and counted neither as an outage nor as available.\n";
   if (!history_file.empty()) text += "History file here: " + std::string(history_file) + "\n";
   text +=
       "The options of the windowing toolkit (-style, -platform, -display, ...) are taken by it.\n"
@@ -181,7 +307,8 @@ std::string UsageText(std::string_view history_file) {
       " 2  if the command line is wrong,\n"
       " 3  if HOST was given while another window runs on the same history file (started\n"
       "    again without a host, the program brings that window to the front and exits 0),\n"
-      " 4  if --burst could not send: no ICMP socket may be opened (no privilege).\n"
+      " 4  if --burst could not send: no ICMP socket may be opened (no privilege),\n"
+      " 1  if --report or --export cannot read the history file.\n"
       "\n"
       "Full documentation: man trelvane\n";
   return text;

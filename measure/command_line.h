@@ -1,14 +1,27 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "measure/calendar.h"
 
 namespace trelvane {
 
 inline constexpr std::string_view kProgramName = "trelvane";
 // One version for the program, the package and the manual: the build's project version.
 inline constexpr std::string_view kProgramVersion = TRELVANE_VERSION;
+
+// What --report and --export are asked for.
+struct HistoryQuery {
+  std::optional<CalendarDate> since;  // inclusive
+  std::optional<CalendarDate> until;  // inclusive
+  std::optional<std::string> run;     // one run, by its key
+  int loss_threshold = 25;            // percent: a loss episode has at least this
+  std::string format = "text";        // text, csv or json
+  std::string file;                   // empty: the history file the window would use
+};
 
 // What the command line asks for.
 struct CommandLine {
@@ -17,11 +30,14 @@ struct CommandLine {
     kBurst,       // one burst to `host` on the terminal
     kHelp,        // usage on stdout
     kVersion,     // version on stdout
+    kReport,      // the report of `query` on stdout
+    kExport,      // the measurements of `query` as CSV on stdout
     kUsageError,  // `error` and the usage on stderr, exit status 2
   };
   Mode mode = Mode::kWindow;
   std::string host;
   std::string error;
+  HistoryQuery query;
 };
 
 // Exit status of a command line that is wrong.

@@ -23,6 +23,18 @@ XDG_DATA_HOME=/somewhere check help-names-the-history-file 0 \
 check version 0 "^trelvane $2\$" '^$' -- --version
 check burst-without-host 2 '^$' 'needs a host' -- --burst
 check burst-with-blank-host 2 '^$' 'Usage:' -- --burst "   "
+# Reports: a file that cannot be read is status 1, a wrong option, date or threshold status 2,
+# an empty file a report that says so.
+check report-missing-file 1 '^$' "cannot read $tmp/none.txt" -- --report "$tmp/none.txt"
+check report-bad-date 2 '^$' 'not a date' -- --report --since 2026-02-30 "$tmp/none.txt"
+check report-bad-threshold 2 '^$' 'loss threshold' -- --report --loss-threshold 0 "$tmp/none.txt"
+check report-bad-format 2 '^$' 'not a format' -- --report --format xml
+check export-takes-no-format 2 '^$' "unrecognized option '--format'" -- --export --format csv
+: >"$tmp/empty.txt"
+check report-empty-file 0 'Aucune mesure' '^$' -- --report "$tmp/empty.txt"
+check export-empty-file 0 '^run,datetime,loss_percent,response_ms,answered_of_24' '^$' -- \
+  --export "$tmp/empty.txt"
+
 # Without a display: a word that is no option of ours is a usage error, not a host.
 check unknown-long-option 2 '^$' "unrecognized option '--bogus'" -- --bogus
 check unknown-short-option 2 '^$' '^Usage:' -- -v

@@ -10,6 +10,7 @@
 
 #include "history/history_format.h"
 #include "history/history_location.h"
+#include "history/history_report.h"
 #include "measure/burst_command.h"
 #include "measure/command_line.h"
 #include "probe/pinger.h"
@@ -38,6 +39,31 @@ int RunBurstCommand(const std::string& host) {
   return not_permitted ? kNotPermittedExitStatus : 0;
 }
 
+// --report and --export: the history read only, never locked, never written.
+int RunHistoryCommand(const CommandLine& line) {
+  const HistoryQuery& query = line.query;
+  const std::string path = query.file.empty() ? SystemHistoryLocation().path : query.file;
+  const ReportOptions options{query.since, query.until, query.run, query.loss_threshold};
+  FileError error;
+  bool ok = false;
+  if (line.mode == CommandLine::Mode::kExport) {
+    ok = ExportMeasurements(path, options, stdout, error);
+  } else {
+    Report report;
+    ok = BuildReport(path, options, report, error);
+    const ReportFormat format = query.format == "json"  ? ReportFormat::kJson
+                                : query.format == "csv" ? ReportFormat::kCsv
+                                                        : ReportFormat::kText;
+    if (ok) WriteReport(report, options, path, format, stdout);
+  }
+  if (!ok) {
+    std::fprintf(stderr, "trelvane: cannot read %s: %s\n", path.c_str(),
+                 DescribeError(error).c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
@@ -57,6 +83,9 @@ int RunProgram(int argc, char** argv) {
       return kUsageExitStatus;
     case CommandLine::Mode::kBurst:
       return RunBurstCommand(line.host);
+    case CommandLine::Mode::kReport:
+    case CommandLine::Mode::kExport:
+      return RunHistoryCommand(line);
     case CommandLine::Mode::kWindow:
       break;
   }

@@ -1,0 +1,195 @@
+// Reports and exports of hand-made history files, with answers worked out by hand.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "history/history_report.h"
+
+namespace trelvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = (fs::temp_directory_path() /
+             ("trelvane-report-" + std::to_string(getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt"))
+                .string();
+  }
+  void TearDown() override { fs::remove(path_); }
+
+  void Write(const std::vector<std::string>& lines) const {
+    std::ofstream out(path_, std::ios::binary);
+    for (const std::string& line : lines) out << line << "\r\n";
+  }
+  Report Build(const ReportOptions& options = {}) const {
+    Report report;
+    FileError error;
+    EXPECT_TRUE(BuildReport(path_, options, report, error));
+    return report;
+  }
+  std::string Written(const ReportOptions& options, ReportFormat format) const {
+    Report report = Build(options);
+    std::FILE* out = std::tmpfile();
+    WriteReport(report, options, "h.txt", format, out);
+    return Rewound(out);
+  }
+  std::string Exported(const ReportOptions& options = {}) const {
+    std::FILE* out = std::tmpfile();
+    FileError error;
+    EXPECT_TRUE(ExportMeasurements(path_, options, out, error));
+    return Rewound(out);
+  }
+  static std::string Rewound(std::FILE* out) {
+    std::rewind(out);
+    std::string text;
+    char buffer[4096];
+    while (const std::size_t got = std::fread(buffer, 1, sizeof(buffer), out)) {
+      text.append(buffer, got);
+    }
+    std::fclose(out);
+    return text;
+  }
+
+  std::string path_;
+};
+
+std::vector<std::string> Iso(const std::vector<Stretch>& stretches) {
+  std::vector<std::string> out;
+  for (const Stretch& s : stretches) {
+    out.push_back(IsoMinute(s.first) + " " + IsoMinute(s.last) + " " + std::to_string(s.minutes()));
+  }
+  return out;
+}
+
+const std::string kHeader = "***** 06/12/2026 - 23:55:00";
+
+TEST_F(ReportTest, OutageAcrossMidnightAndAGapThatCountsForNothing) {
+  Write({"++++++++++ D\xE9marrage de l'application : 06/12/2026 - 23:50:00", kHeader,
+         "06/12/2026-23:56 0 20", "06/12/2026-23:57 0 22", "06/12/2026-23:58 100 2000",
+         "06/12/2026-23:59 100 2000", "07/12/2026-00:00 100 2000", "07/12/2026-00:01 4 30",
+         "07/12/2026-00:06 100 2000", "07/12/2026-00:07 0 40", "not a measurement",
+         "07/12/2026-00:08 0 24"});
+  const Report r = Build();
+  ASSERT_EQ(r.runs.size(), 1u);
+  EXPECT_EQ(r.runs[0].key, "06/12/2026 - 23:55:00");
+  EXPECT_EQ(r.measured, 9);
+  // The three minutes from 23:58 to 00:00 are one outage; 00:06 stands alone after the gap.
+  EXPECT_EQ(Iso(r.outages), (std::vector<std::string>{"2026-12-06T23:58 2026-12-07T00:00 3",
+                                                      "2026-12-07T00:06 2026-12-07T00:06 1"}));
+  // 00:01 to 00:06: four minutes without a measurement, neither outage nor available.
+  ASSERT_EQ(r.gaps.size(), 1u);
+  EXPECT_EQ(IsoMinute(r.gaps[0].first), "2026-12-07T00:01");
+  EXPECT_EQ(IsoMinute(r.gaps[0].last), "2026-12-07T00:06");
+  EXPECT_EQ(r.available, 5);  // of the 9 measured minutes
+  EXPECT_EQ(HundredthsOf(r.available, r.measured), "55.55");
+  EXPECT_EQ(r.clean, 4);
+  EXPECT_EQ(HundredthsOf(r.loss_sum, r.measured * 100), "44.88");  // 404 / 9
+  EXPECT_EQ(r.ResponsePercentile(50), 24);                         // 20 22 24 30 40
+  EXPECT_EQ(r.ResponsePercentile(95), 40);
+  EXPECT_EQ(r.max_response_ms, 40);
+}
+
+TEST_F(ReportTest, ThePeriodCutsARunAndEpisodesStopAtTheThreshold) {
+  Write({kHeader, "06/12/2026-23:58 24 20", "06/12/2026-23:59 25 20", "07/12/2026-00:00 29 20",
+         "07/12/2026-00:01 24 20", "07/12/2026-00:02 100 2000", "***** 08/12/2026 - 10:00:00",
+         "08/12/2026-10:00 0 20"});
+  const Report all = Build();
+  // 24 % is below the threshold of 25 %, 25 % is at it.
+  EXPECT_EQ(Iso(all.episodes), (std::vector<std::string>{"2026-12-06T23:59 2026-12-07T00:00 2",
+                                                         "2026-12-07T00:02 2026-12-07T00:02 1"}));
+  ReportOptions at_24;
+  at_24.loss_threshold = 24;
+  EXPECT_EQ(Iso(Build(at_24).episodes),
+            std::vector<std::string>{"2026-12-06T23:58 2026-12-07T00:02 5"});
+
+  ReportOptions one_day;
+  one_day.since = CalendarDate{2026, 12, 7};
+  one_day.until = CalendarDate{2026, 12, 7};
+  const Report cut = Build(one_day);
+  ASSERT_EQ(cut.runs.size(), 1u);  // the run of the 8th is outside
+  EXPECT_EQ(IsoMinute(cut.runs[0].first), "2026-12-07T00:00");
+  EXPECT_EQ(cut.runs[0].measured, 3);
+  EXPECT_EQ(Iso(cut.episodes), (std::vector<std::string>{"2026-12-07T00:00 2026-12-07T00:00 1",
+                                                         "2026-12-07T00:02 2026-12-07T00:02 1"}));
+  ReportOptions one_run;
+  one_run.run = "08/12/2026 - 10:00:00";
+  EXPECT_EQ(Build(one_run).measured, 1);
+}
+
+TEST_F(ReportTest, ARunWithNoAnswerAndAnEmptyPeriod) {
+  Write({kHeader, "06/12/2026-23:56 100 2000", "06/12/2026-23:57 100 2000"});
+  const Report r = Build();
+  EXPECT_EQ(r.available, 0);
+  EXPECT_FALSE(r.ResponsePercentile(50).has_value());
+  EXPECT_EQ(Iso(r.outages), std::vector<std::string>{"2026-12-06T23:56 2026-12-06T23:57 2"});
+  const std::string json = Written({}, ReportFormat::kJson);
+  EXPECT_NE(json.find("\"availability_percent\": 0.00"), std::string::npos);
+  EXPECT_NE(json.find("\"response_ms\": {\"median\": null, \"p95\": null, \"max\": null}"),
+            std::string::npos);
+  EXPECT_NE(Written({}, ReportFormat::kText).find("aucune réponse"), std::string::npos);
+
+  ReportOptions later;
+  later.since = CalendarDate{2027, 1, 1};
+  EXPECT_NE(Written(later, ReportFormat::kText).find("Aucune mesure"), std::string::npos);
+  EXPECT_NE(Written(later, ReportFormat::kCsv).find("total,,,,0,"), std::string::npos);
+}
+
+TEST_F(ReportTest, EveryFormatCarriesTheSameFigures) {
+  Write({kHeader, "06/12/2026-23:58 8 21", "06/12/2026-23:59 100 2000", "07/12/2026-00:00 0 35"});
+  const std::string text = Written({}, ReportFormat::kText);
+  const std::string csv = Written({}, ReportFormat::kCsv);
+  const std::string json = Written({}, ReportFormat::kJson);
+  for (const char* figure : {"66.66", "33.33", "36.00"}) {  // available, clean, mean loss
+    EXPECT_NE(text.find(figure), std::string::npos) << figure;
+    EXPECT_NE(csv.find(figure), std::string::npos) << figure;
+    EXPECT_NE(json.find(figure), std::string::npos) << figure;
+  }
+  EXPECT_NE(csv.find("outage,,2026-12-06T23:59,2026-12-06T23:59,1,\r\n"), std::string::npos);
+  EXPECT_NE(json.find("{\"first\": \"2026-12-06T23:59\", \"last\": \"2026-12-06T23:59\", "
+                      "\"minutes\": 1}"),
+            std::string::npos);
+}
+
+TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
+  Write({"***** 06/12/2026 - 09:15:02", "06/12/2026-09:15 0 23", "06/12/2026-09:16 4 25",
+         "06/12/2026-09:17 100 2000", "06/12/2026-09:18 3 25", "07.12.2026-10.00 12 19",
+         "***** x,\"y\"", "06/12/2026-10:00 0 20"});
+  EXPECT_EQ(Exported(),
+            "run,datetime,loss_percent,response_ms,answered_of_24\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:15,0,23,24\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:16,4,25,23\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:17,100,,0\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:18,3,25,\r\n"  // no burst gives 3 %
+            "06/12/2026 - 09:15:02,2026-12-07T10:00,12,19,21\r\n"
+            "\"***** x,\"\"y\"\"\",2026-12-06T10:00,0,20,24\r\n");
+  FileError error;
+  EXPECT_FALSE(ExportMeasurements(path_ + ".missing", {}, stdout, error));
+}
+
+TEST(ReportLineTest, StampsByPositionAndFiguresInRange) {
+  struct Case {
+    const char* line;
+    bool read;
+  };
+  const Case cases[] = {
+      {"06/12/2026-09:15 0 23", true},  {"06.12.2026-09.15 100 2000 more", true},
+      {"29/02/2024-00:00 0 1", true},   {"29/02/2026-00:00 0 1", false},
+      {"06/12/2026-24:00 0 1", false},  {"06/12/2026-09:15 101 1", false},
+      {"06/12/2026-09:15 -1 1", false}, {"06/12/2026-09:15 0", false},
+      {"06/12/2026-09:15  0 1", false}, {"...", false},
+      {"06/12/2026-09:15 0 x", false},  {"6/12/2026-09:15 0 1", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReadMeasurementLine(c.line).has_value(), c.read) << c.line;
+  EXPECT_EQ(IsoMinute(ReadMeasurementLine("31/12/2026-23:59 0 1")->minute + 1), "2027-01-01T00:00");
+}
+
+}  // namespace
+}  // namespace trelvane
