@@ -40,10 +40,6 @@ void AddMeasurement(std::string_view line, std::vector<Measurement>& measurement
 
 }  // namespace
 
-bool IsRunHeader(std::string_view line) { return line.starts_with(kRunHeaderMark); }
-
-bool IsStartupMarker(std::string_view line) { return line.starts_with(kStartupMark); }
-
 std::string_view RunKey(std::string_view header) {
   return header.size() <= kRunKeyLength ? header : header.substr(header.size() - kRunKeyLength);
 }

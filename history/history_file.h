@@ -84,7 +84,7 @@ class HistoryFile {
 
 // The key of a run header: its last 21 characters, or the whole line when it is shorter.
 std::string_view RunKey(std::string_view header);
-bool IsRunHeader(std::string_view line);
-bool IsStartupMarker(std::string_view line);
+inline bool IsRunHeader(std::string_view line) { return line.starts_with("*****"); }
+inline bool IsStartupMarker(std::string_view line) { return line.starts_with("+++++"); }
 
 }  // namespace trelvane

@@ -22,19 +22,10 @@ int TwoDigits(const char* text) {
   return (text[0] - '0') * 10 + (text[1] - '0');
 }
 
-// A whole number of up to nine digits, nothing else.
-std::optional<int> Digits(std::string_view text) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  int value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
 bool EndsARun(std::string_view line) {
-  return line.empty() || IsRunHeader(line) || IsStartupMarker(line);
+  // Most lines begin with a digit: one look settles them.
+  return line.empty() ||
+         ((line[0] == '*' || line[0] == '+') && (IsRunHeader(line) || IsStartupMarker(line)));
 }
 
 // The history's measurements of the period, run by run, in file order: `on_run(key)` when a run
@@ -47,8 +38,9 @@ bool ForEachMeasurement(const std::string& path, const ReportOptions& options, F
   if (!file) return false;
   const std::int64_t since = options.since ? MinuteIndex(*options.since, 0, 0) : INT64_MIN;
   const std::int64_t until = options.until ? MinuteIndex(*options.until, 23, 59) : INT64_MAX;
-  LineReader reader(*file, 0, HistoryFile::kDefaultBlockBytes, HistoryFile::kMaxLineBytes);
+  LineReader reader(*file, 0, options.block_bytes, options.max_line_bytes);
   StoredLine line;
+  MeasurementLineReader measurements;
   bool have_line = false;  // `line` holds a header not yet looked at
   for (;;) {
     if (!have_line && (!reader.SkipToRunHeader() || !reader.Next(line))) break;
@@ -62,7 +54,7 @@ bool ForEachMeasurement(const std::string& path, const ReportOptions& options, F
         break;
       }
       if (!line.whole) continue;
-      const std::optional<StoredMeasurement> m = ReadMeasurementLine(line.text);
+      const std::optional<StoredMeasurement> m = measurements.Read(line.text);
       if (!m || m->minute < since || m->minute > until) continue;
       if (!announced) {
         on_run(key);
@@ -238,30 +230,51 @@ class ReportBuilder {
 }  // namespace
 
 std::optional<StoredMeasurement> ReadMeasurementLine(std::string_view line) {
-  const std::size_t first_blank = line.find(' ');
-  if (first_blank == std::string_view::npos) return std::nullopt;
-  const std::size_t second_blank = line.find(' ', first_blank + 1);
-  if (second_blank == std::string_view::npos) return std::nullopt;
-  std::size_t third_blank = line.find(' ', second_blank + 1);
-  if (third_blank == std::string_view::npos) third_blank = line.size();
-  const std::string_view stamp = line.substr(0, first_blank);
-  if (stamp.size() < 15) return std::nullopt;
-  const int day = TwoDigits(stamp.data());
-  const int month = TwoDigits(stamp.data() + 3);
-  const std::optional<int> year = Digits(stamp.substr(6, 4));
-  const int hour = TwoDigits(stamp.data() + stamp.size() - 5);
-  const int minute = TwoDigits(stamp.data() + stamp.size() - 2);
-  if (!year || *year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(*year, month) ||
-      hour < 0 || hour > 23 || minute < 0 || minute > 59) {
-    return std::nullopt;
+  MeasurementLineReader reader;
+  return reader.Read(line);
+}
+
+std::optional<StoredMeasurement> MeasurementLineReader::Read(std::string_view line) {
+  // One pass: the stamp up to the first blank, then two runs of digits, each ended by a blank or
+  // the end of the line. Reports read millions of lines; this is their hot path.
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  const auto* blank = static_cast<const char*>(std::memchr(p, ' ', line.size()));
+  if (blank == nullptr || blank - p < 15) return std::nullopt;
+  const std::size_t stamp_size = static_cast<std::size_t>(blank - p);
+  const int hour = TwoDigits(blank - 5);
+  const int minute = TwoDigits(blank - 2);
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return std::nullopt;
+  // Most lines share their date with the line before.
+  if (stamp_size < 10 || std::memcmp(p, date_, 10) != 0 || !date_valid_) {
+    std::memcpy(date_, p, 10);
+    const int day = TwoDigits(p);
+    const int month = TwoDigits(p + 3);
+    const int century = TwoDigits(p + 6);
+    const int year_in = TwoDigits(p + 8);
+    date_valid_ = day >= 1 && month >= 1 && month <= 12 && century >= 0 && year_in >= 0 &&
+                  century * 100 + year_in >= 1 &&
+                  day <= DaysInMonth(century * 100 + year_in, month);
+    if (date_valid_)
+      day_minute_ = MinuteIndex(CalendarDate{century * 100 + year_in, month, day}, 0, 0);
   }
-  const std::optional<int> loss =
-      Digits(line.substr(first_blank + 1, second_blank - first_blank - 1));
-  const std::optional<int> response =
-      Digits(line.substr(second_blank + 1, third_blank - second_blank - 1));
-  if (!loss || *loss > 100 || !response) return std::nullopt;
-  return StoredMeasurement{MinuteIndex(CalendarDate{*year, month, day}, hour, minute), *loss,
-                           *response};
+  if (!date_valid_) return std::nullopt;
+  auto number = [end](const char*& at, int max_digits) -> int {
+    int value = 0;
+    int digits = 0;
+    while (at < end && *at != ' ') {
+      if (*at < '0' || *at > '9' || ++digits > max_digits) return -1;
+      value = value * 10 + (*at++ - '0');
+    }
+    return digits > 0 ? value : -1;
+  };
+  const char* at = blank + 1;
+  const int loss = number(at, 3);
+  if (loss < 0 || loss > 100 || at == end) return std::nullopt;
+  ++at;
+  const int response = number(at, 9);
+  if (response < 0) return std::nullopt;
+  return StoredMeasurement{day_minute_ + hour * 60 + minute, loss, response};
 }
 
 std::optional<int> AnsweredOf(int loss_percent) {
@@ -456,7 +469,7 @@ void WriteReport(const Report& report, const ReportOptions& options, const std::
 
 bool ExportMeasurements(const std::string& path, const ReportOptions& options, std::FILE* out,
                         FileError& error) {
-  std::vector<char> buffer(std::size_t{1} << 20);
+  std::vector<char> buffer(std::size_t{64} << 10);
   std::size_t used = 0;
   auto flush = [&] {
     std::fwrite(buffer.data(), 1, used, out);

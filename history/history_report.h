@@ -24,6 +24,17 @@ struct StoredMeasurement {
 };
 std::optional<StoredMeasurement> ReadMeasurementLine(std::string_view line);
 
+// The same, for many lines in a row: it remembers the last date it read.
+class MeasurementLineReader {
+ public:
+  std::optional<StoredMeasurement> Read(std::string_view line);
+
+ private:
+  char date_[10] = {};
+  bool date_valid_ = false;
+  std::int64_t day_minute_ = 0;
+};
+
 // The requests of a burst that were answered, from its loss: the one count of lost requests out
 // of 24 that gives that loss once rounded down; nothing for a loss no burst can give.
 std::optional<int> AnsweredOf(int loss_percent);
@@ -33,6 +44,9 @@ struct ReportOptions {
   std::optional<CalendarDate> until;  // inclusive
   std::optional<std::string> run;     // a run key: that run only
   int loss_threshold = 25;            // a loss episode: loss of at least this, in percent
+  // The reader's buffer and longest line kept (the tests make them small).
+  std::size_t block_bytes = std::size_t{1} << 20;
+  std::size_t max_line_bytes = 4096;
 };
 
 // A stretch of consecutive measurements (never across a gap or a run's end).

@@ -8,6 +8,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -28,6 +30,7 @@
 
 #include "fake_clock.h"
 #include "fake_echo_runner.h"
+#include "ui/graph_picture.h"
 #include "ui/graph_view.h"
 #include "ui/history_lock.h"
 #include "ui/systray.h"
@@ -632,6 +635,37 @@ TEST_F(Form1Test, ReplayDrawsTheGraph) {
   EXPECT_NE(image.pixelColor(290, 190), bar);
   // Nothing is drawn beyond the inner 4935 x 3945 twips.
   EXPECT_EQ(image.size(), QSize(329, 263));
+}
+
+TEST_F(Form1Test, TheGraphAsAPicture) {
+  EXPECT_EQ(GraphPictureName(*form_), "trelvane.png");
+  WriteRun(history_path_, 100);
+  form_->Load("");
+  emit form_->Combo1->activated(0);
+  EXPECT_EQ(GraphPictureName(*form_), "trelvane-2026-12-06-2359.png");
+  const QImage picture = GraphPicture(*form_);
+  // From the percent scale (x 2880 twips) to the window's edge, from "2000ms" (y 195) to the
+  // bottom of the hour labels (y 4575).
+  EXPECT_EQ(picture.size(), QSize(599 - 192, 305 - 13));
+  // The graph stands in it as drawn: the inner area's pixels, offset by the frame.
+  const QImage graph = form_->Picture1->image();
+  const QPoint inner = form_->Picture1->geometry().topLeft() + QPoint(2, 2) - QPoint(192, 13);
+  for (const QPoint at : {QPoint(10, 133), QPoint(302, 190), QPoint(200, 50)}) {
+    EXPECT_EQ(picture.pixelColor(at + inner), graph.pixelColor(at)) << at.x() << "," << at.y();
+  }
+  // Labels are there (ink in lh3's place), scroll buttons are not (the window's plain colour).
+  auto ink = [&](QRect r) {
+    int dark = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x <= r.right(); ++x)
+        dark += picture.pixelColor(x, y).lightness() < 100;
+    return dark;
+  };
+  EXPECT_GT(ink(QRect(537 - 192, 288 - 13, 33, 15)), 5);               // lh3
+  EXPECT_EQ(ink(QRect(4320 / 15 - 192 + 4, 288 - 13 + 4, 10, 8)), 0);  // "<" is left out
+
+  form_->Picture1->findChild<QMenu*>("GraphMenu")->actions().at(0)->trigger();  // Copier
+  EXPECT_EQ(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), picture);
 }
 
 TEST_F(Form1Test, HoldingTheScrollButtons) {

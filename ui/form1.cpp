@@ -23,6 +23,7 @@
 #include "graph/graph.h"
 #include "ui/bolt_icon.h"
 #include "ui/echo_runner.h"
+#include "ui/graph_picture.h"
 #include "ui/graph_view.h"
 #include "ui/systray.h"
 #include "ui/tray_menu.h"
@@ -232,6 +233,7 @@ void Form1::BuildControls() {
   Picture1->setObjectName("Picture1");
   Picture1->setGeometry(Place(3360, 240, 5000, 4000));
   Picture1->setFocusPolicy(Qt::TabFocus);
+  AddGraphPictureMenu(*this);
 
   URL = new QLineEdit(this);
   URL->setObjectName("URL");

@@ -43,7 +43,11 @@ int RunBurstCommand(const std::string& host) {
 int RunHistoryCommand(const CommandLine& line) {
   const HistoryQuery& query = line.query;
   const std::string path = query.file.empty() ? SystemHistoryLocation().path : query.file;
-  const ReportOptions options{query.since, query.until, query.run, query.loss_threshold};
+  ReportOptions options;
+  options.since = query.since;
+  options.until = query.until;
+  options.run = query.run;
+  options.loss_threshold = query.loss_threshold;
   FileError error;
   bool ok = false;
   if (line.mode == CommandLine::Mode::kExport) {

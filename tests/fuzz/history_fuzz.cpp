@@ -1,8 +1,9 @@
 // libFuzzer target for the history file's readers and writer: whatever the file holds, the run
-// list and the replay agree with a plain line-by-line reading of the file's rules, and an append
-// only ever adds to the end of the file.
+// list and the replay agree with a plain line-by-line reading of the file's rules, the report and
+// the export agree with each other, and an append only ever adds to the end of the file.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "../history_reference.h"
 #include "history/history_file.h"
+#include "history/history_report.h"
 
 namespace {
 
@@ -21,6 +23,12 @@ using namespace trelvane::reference;
 std::string Path() {
   static const std::string path = "/tmp/trelvane-fuzz-" + std::to_string(getpid()) + ".txt";
   return path;
+}
+
+// Where the formatted reports go: nowhere.
+std::FILE* Sink() {
+  static std::FILE* null = std::fopen("/dev/null", "w");
+  return null;
 }
 
 std::string Contents(const std::string& path) {
@@ -53,6 +61,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (history.Replay("06/12/2026 - 09:15:02") !=
       ReferenceReplay(lines, "06/12/2026 - 09:15:02", max_line)) {
     std::abort();
+  }
+
+  // The report reader takes the same file: no crash whatever it holds, and its counts agree with
+  // the export's rows and with its own runs.
+  trelvane::ReportOptions options;
+  options.block_bytes = block;
+  options.max_line_bytes = max_line;
+  trelvane::Report report;
+  trelvane::FileError error;
+  if (!trelvane::BuildReport(Path(), options, report, error)) std::abort();
+  std::int64_t in_runs = 0;
+  for (const auto& run : report.runs) in_runs += run.measured;
+  if (in_runs != report.measured || report.available > report.measured) std::abort();
+  char* exported = nullptr;
+  std::size_t exported_size = 0;
+  std::FILE* sink = open_memstream(&exported, &exported_size);
+  if (sink == nullptr || !trelvane::ExportMeasurements(Path(), options, sink, error)) std::abort();
+  std::fclose(sink);
+  const auto rows = std::count(exported, exported + exported_size, '\n') - 1;  // the header
+  std::free(exported);
+  if (rows != report.measured) std::abort();
+  for (const auto format : {trelvane::ReportFormat::kText, trelvane::ReportFormat::kCsv,
+                            trelvane::ReportFormat::kJson}) {
+    trelvane::WriteReport(report, {}, Path(), format, Sink());
   }
 
   if (!history.Append("06/12/2026-09:15 0 23").ok) std::abort();
