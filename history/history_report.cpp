@@ -156,10 +156,11 @@ class ReportBuilder {
     CloseStretches();
     previous_.reset();
     report_.runs.push_back(RunSummary{key, 0, 0, 0});
+    run_ = &report_.runs.back();
   }
 
   void Add(const StoredMeasurement& m) {
-    RunSummary& run = report_.runs.back();
+    RunSummary& run = *run_;
     if (run.measured == 0) run.first = m.minute;
     run.last = m.minute;
     ++run.measured;
@@ -221,6 +222,7 @@ class ReportBuilder {
   }
 
   Report& report_;
+  RunSummary* run_ = nullptr;  // the run measurements go to
   int loss_threshold_;
   std::optional<std::int64_t> previous_;
   std::optional<Stretch> outage_;
@@ -239,7 +241,10 @@ std::optional<StoredMeasurement> MeasurementLineReader::Read(std::string_view li
   // the end of the line. Reports read millions of lines; this is their hot path.
   const char* p = line.data();
   const char* const end = p + line.size();
-  const auto* blank = static_cast<const char*>(std::memchr(p, ' ', line.size()));
+  // The stamp is 16 characters as the program writes it: look there first.
+  const auto* blank = line.size() > 16 && p[16] == ' '
+                          ? p + 16
+                          : static_cast<const char*>(std::memchr(p, ' ', line.size()));
   if (blank == nullptr || blank - p < 15) return std::nullopt;
   const std::size_t stamp_size = static_cast<std::size_t>(blank - p);
   const int hour = TwoDigits(blank - 5);
