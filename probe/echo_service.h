@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace trelvane {
@@ -9,6 +11,14 @@ namespace trelvane {
 using Address = std::uint32_t;
 inline constexpr Address kNoAddress = 0;
 inline constexpr Address kAllOnes = 0xFFFFFFFFu;
+
+// An IPv6 address in network byte order, with its zone (the interface's index for a link-local
+// address, 0 for none).
+struct Ipv6Address {
+  std::array<std::uint8_t, 16> bytes{};
+  std::uint32_t scope_id = 0;
+  bool operator==(const Ipv6Address&) const = default;
+};
 
 // What became of one echo request.
 enum class EchoStatus {
@@ -27,6 +37,8 @@ std::string_view StatusWord(EchoStatus status);
 
 struct EchoRequest {
   Address address = kNoAddress;
+  // When set, the request goes over ICMPv6 to this address, and `address` is not used.
+  std::optional<Ipv6Address> address6;
   int timeout_ms = 0;  // already made positive and capped by the caller
   int ttl = 0;
   std::string_view payload;
@@ -52,8 +64,15 @@ class EchoService {
   // The first IPv4 address of the name, or kNoAddress when it cannot be resolved.
   virtual Address LookupHost(std::string_view name) = 0;
 
-  // Sends one echo request and blocks until its outcome is known, at most request.timeout_ms
-  // (plus the time to open the socket).
+  // An IPv6 literal ("2001:db8::1", "::1", "[::1]", "fe80::1%eth0"), or nothing for any other
+  // text.
+  virtual std::optional<Ipv6Address> ParseAddress6(std::string_view) { return std::nullopt; }
+
+  // The first IPv6 address of the name in the resolver's order, or nothing.
+  virtual std::optional<Ipv6Address> LookupHost6(std::string_view) { return std::nullopt; }
+
+  // Sends one echo request (ICMP, or ICMPv6 to request.address6) and blocks until its outcome is
+  // known, at most request.timeout_ms (plus the time to open the socket).
   virtual EchoReply SendEcho(const EchoRequest& request) = 0;
 };
 

@@ -31,10 +31,38 @@ std::string_view StatusWord(EchoStatus status) {
 std::string Pinger::Ping(std::string_view host) const { return Probe(host).text; }
 
 PingResult Pinger::Probe(std::string_view host) const {
-  const Address address = ResolveHost(host);
-  if (address == kNoAddress) return PingResult{std::string(kErrText), false};
-  const EchoReply reply = SendEcho(address, kEchoTimeoutMs, kEchoTtl, kEchoPayload);
+  const std::optional<Target> target = ResolveTarget(host);
+  if (!target) return PingResult{std::string(kErrText), false};
+  EchoReply reply;
+  if (target->address6) {
+    EchoRequest request;
+    request.address6 = target->address6;
+    request.timeout_ms = kEchoTimeoutMs;
+    request.ttl = kEchoTtl;
+    request.payload = kEchoPayload;
+    reply = service_.SendEcho(request);
+  } else {
+    reply = SendEcho(target->address, kEchoTimeoutMs, kEchoTtl, kEchoPayload);
+  }
   return PingResult{ResultText(ReadReply(reply)), reply.status == EchoStatus::kNotPermitted};
+}
+
+std::optional<Pinger::Target> Pinger::ResolveTarget(std::string_view host) const {
+  if (host.find('\0') != std::string_view::npos) return std::nullopt;
+  if (host.size() < kNameOnlyLength) {
+    const Address parsed = ParseAddress(host);
+    if (parsed != kNoAddress && parsed != kAllOnes) return Target{parsed, std::nullopt};
+  }
+  if (std::optional<Ipv6Address> literal = service_.ParseAddress6(host)) {
+    return Target{kNoAddress, literal};
+  }
+  if (const Address address = LookupHost(host); address != kNoAddress) {
+    return Target{address, std::nullopt};
+  }
+  if (std::optional<Ipv6Address> address6 = service_.LookupHost6(host)) {
+    return Target{kNoAddress, address6};
+  }
+  return std::nullopt;
 }
 
 Address Pinger::ResolveHost(std::string_view host) const {

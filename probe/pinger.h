@@ -50,6 +50,18 @@ class Pinger {
   //    ones is the result.
   // 2. Otherwise the result is LookupHost of the same text (kNoAddress if it cannot be resolved).
   Address ResolveHost(std::string_view host) const;
+
+  // Where a request to the host goes, IPv6 beside IPv4:
+  //  1. a dotted IPv4 text, as ResolveHost step 1;
+  //  2. an IPv6 literal (with or without brackets, with a zone index);
+  //  3. a name: its first IPv4 address in the resolver's order (LookupHost); only when it has no
+  //     IPv4 address at all, its first IPv6 address.
+  // Nothing when the host cannot be resolved.
+  struct Target {
+    Address address = kNoAddress;
+    std::optional<Ipv6Address> address6;
+  };
+  std::optional<Target> ResolveTarget(std::string_view host) const;
   Address ParseAddress(std::string_view text) const;
   Address LookupHost(std::string_view name) const;
 

@@ -30,7 +30,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Lab(int host) {
+// The lab's far host `host` (2 to 10), over IPv4 or IPv6: the responder behaves alike on both.
+std::string Lab(int host, bool v6 = false) {
+  if (v6) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "fd00:199:77::%x", host);
+    return text;
+  }
   const char* prefix = std::getenv("TRELVANE_LAB");
   return std::string(prefix != nullptr ? prefix : "") + "." + std::to_string(host);
 }
@@ -48,6 +54,14 @@ class ProbeNetworkTest : public ::testing::Test {
   std::unique_ptr<EchoService> service_ = MakeSystemEchoService();
   Pinger pinger_{*service_};
 };
+
+// The tests that both families pass alike.
+class BothFamiliesTest : public ProbeNetworkTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  std::string Lab(int host) const { return trelvane::Lab(host, GetParam()); }
+};
+INSTANTIATE_TEST_SUITE_P(Lab, BothFamiliesTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "IPv6" : "IPv4"; });
 
 // The responder answers 20.5 ms after each request reaches it: 20, or 21 when it wakes a little
 // late. A busy machine (sanitizers, other jobs) now and then delays a request on its way out by a
@@ -83,14 +97,18 @@ std::vector<std::string> PingTimes(const std::function<std::string()>& ping, int
 TEST_F(ProbeNetworkTest, UsesTheExpectedSocket) {
   const char* expected = std::getenv("TRELVANE_EXPECT_SOCKET");
   ASSERT_NE(expected, nullptr);
-  const int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
-  if (fd >= 0) close(fd);
   // The prober tries the datagram socket first, so this tells which one it ends up with.
-  EXPECT_EQ(fd >= 0 ? "datagram" : "raw", std::string(expected));
+  for (const int family : {AF_INET, AF_INET6}) {
+    const int fd = socket(
+        family, SOCK_DGRAM,
+        family == AF_INET ? static_cast<int>(IPPROTO_ICMP) : static_cast<int>(IPPROTO_ICMPV6));
+    if (fd >= 0) close(fd);
+    EXPECT_EQ(fd >= 0 ? "datagram" : "raw", std::string(expected)) << family;
+  }
 }
 
 TEST_F(ProbeNetworkTest, LoopbackAnswers) {
-  for (const char* host : {"127.0.0.1", "localhost", "127.3.4.5"}) {
+  for (const char* host : {"127.0.0.1", "localhost", "127.3.4.5", "::1", "[::1]"}) {
     const std::string result = Ping(host);
     EXPECT_TRUE(result == "0 ms" || result == "1 ms") << host << ": " << result;
   }
@@ -102,16 +120,16 @@ TEST_F(ProbeNetworkTest, NameWithTwoAddressesIsMeasuredAtTheFirst) {
   EXPECT_EQ(Ping("trelvane-two.test"), "Err");
 }
 
-TEST_F(ProbeNetworkTest, AnswerAfter20Point5Ms) {
+TEST_P(BothFamiliesTest, AnswerAfter20Point5Ms) {
   ExpectAbout20(PingTimes([&] { return Ping(Lab(8)); }, 5));
 }
 
-TEST_F(ProbeNetworkTest, RequestCarriesTtl245AndThePayload) {
-  // .9 answers only a request with time-to-live 245 and payload "PINGECHOICMPTEST".
+TEST_P(BothFamiliesTest, RequestCarriesTtl245AndThePayload) {
+  // .9 answers only a request with time-to-live (hop limit) 245 and payload "PINGECHOICMPTEST".
   ExpectAbout20(Ping(Lab(9)));
 }
 
-TEST_F(ProbeNetworkTest, SilenceTimesOutAfterTwoSeconds) {
+TEST_P(BothFamiliesTest, SilenceTimesOutAfterTwoSeconds) {
   const auto start = Clock::now();
   EXPECT_EQ(Ping(Lab(3)), "Timeout");
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -119,38 +137,45 @@ TEST_F(ProbeNetworkTest, SilenceTimesOutAfterTwoSeconds) {
   EXPECT_LE(elapsed.count(), 2000 + 100);
 }
 
-TEST_F(ProbeNetworkTest, DestinationUnreachableIsAnError) {
+TEST_P(BothFamiliesTest, DestinationUnreachableIsAnError) {
   const auto start = Clock::now();
   EXPECT_EQ(Ping(Lab(4)), "Err");
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
 }
 
 TEST_F(ProbeNetworkTest, NoRouteIsAnError) {
-  // Nothing leaves the lab: the near namespace has no route beyond its own /24.
+  // Nothing leaves the lab: the near namespace has no route beyond its own networks.
   EXPECT_EQ(Ping("10.250.1.1"), "Err");
+  EXPECT_EQ(Ping("2001:db8::1"), "Err");
 }
 
-TEST_F(ProbeNetworkTest, TtlExpiredInTransitIsAnError) { EXPECT_EQ(Ping(Lab(7)), "Err"); }
+TEST_F(ProbeNetworkTest, ANameWithOnlyAnIpv6AddressIsMeasuredOverIpv6) {
+  ExpectAbout20(Ping("trelvane-six.test"));
+  // With both, IPv4 is measured: its address is the unreachable .4, the IPv6 one answers.
+  EXPECT_EQ(Ping("trelvane-both.test"), "Err");
+}
 
-TEST_F(ProbeNetworkTest, ForgedUnreachableForAnotherDestinationIsIgnored) {
+TEST_P(BothFamiliesTest, TtlExpiredInTransitIsAnError) { EXPECT_EQ(Ping(Lab(7)), "Err"); }
+
+TEST_P(BothFamiliesTest, ForgedUnreachableForAnotherDestinationIsIgnored) {
   // .10 first sends an unreachable that quotes our identifier and sequence but another
   // destination, then the real answer.
   ExpectAbout20(PingTimes([&] { return Ping(Lab(10)); }, 3));
 }
 
-TEST_F(ProbeNetworkTest, WrongAndDuplicateRepliesAreNeverCredited) {
+TEST_P(BothFamiliesTest, WrongAndDuplicateRepliesAreNeverCredited) {
   // Every request first draws three wrong replies at once (a 0 ms answer if one were credited),
   // then the right one, then a duplicate that lands while the next request is in flight.
   ExpectAbout20(PingTimes([&] { return Ping(Lab(5)); }, 5));
 }
 
-TEST_F(ProbeNetworkTest, LateReplyIsNotCreditedToTheNextRequest) {
+TEST_P(BothFamiliesTest, LateReplyIsNotCreditedToTheNextRequest) {
   // The reply to the first request arrives 500 ms into the second.
   EXPECT_EQ(Ping(Lab(6)), "Timeout");
   EXPECT_EQ(Ping(Lab(6)), "Timeout");
 }
 
-TEST_F(ProbeNetworkTest, BurstWithEveryFourthDropped) {
+TEST_P(BothFamiliesTest, BurstWithEveryFourthDropped) {
   const SystemClock clock;
   int results = 0;
   const Measurement m =
@@ -177,7 +202,7 @@ TEST_F(ProbeNetworkTest, ForeignPingFloodChangesNothing) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the flood did not run";
 }
 
-TEST_F(ProbeNetworkTest, HeavyForeignEchoTrafficMakesNoFalseLoss) {
+TEST_P(BothFamiliesTest, HeavyForeignEchoTrafficMakesNoFalseLoss) {
   // Flood pings on loopback: tens of thousands of echo replies a second that every raw ICMP socket
   // of the host sees. None of our requests may be lost to them.
   std::vector<pid_t> floods;
@@ -185,7 +210,7 @@ TEST_F(ProbeNetworkTest, HeavyForeignEchoTrafficMakesNoFalseLoss) {
     const pid_t flood = fork();
     ASSERT_GE(flood, 0);
     if (flood == 0) {
-      execlp("ping", "ping", "-q", "-f", "-w", "12", "-s", "1000", "127.0.0.1",
+      execlp("ping", "ping", "-q", "-f", "-w", "12", "-s", "1000", GetParam() ? "::1" : "127.0.0.1",
              static_cast<char*>(nullptr));
       _exit(127);
     }

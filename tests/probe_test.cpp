@@ -139,6 +139,37 @@ TEST(ResolveHostTest, ParsesShortDottedTextsAndLooksUpTheRest) {
   }
 }
 
+TEST(ResolveHostTest, Ipv6BesideIpv4) {
+  FakeEchoService service;
+  Ipv6Address six;
+  six.bytes[15] = 8;
+  service.names["both"] = Dotted("10.0.0.4");
+  service.names6["both"] = six;
+  service.names6["six"] = six;
+  const Pinger pinger(service);
+  struct Case {
+    const char* host;
+    bool v6;
+  };
+  // A dotted IPv4 text and a name with an IPv4 address stay IPv4; an IPv6 literal and a name with
+  // only an IPv6 address go over ICMPv6.
+  for (const Case c : {Case{"10.0.0.1", false}, Case{"::1", true}, Case{"2001:db8::1", true},
+                       Case{"both", false}, Case{"six", true}}) {
+    const std::optional<Pinger::Target> target = pinger.ResolveTarget(c.host);
+    ASSERT_TRUE(target.has_value()) << c.host;
+    EXPECT_EQ(target->address6.has_value(), c.v6) << c.host;
+  }
+  EXPECT_FALSE(pinger.ResolveTarget("nowhere").has_value());
+  // The request goes to the IPv6 address, with the same payload and hop limit.
+  EXPECT_EQ(pinger.Ping("six"), "Timeout");
+  ASSERT_EQ(service.sent.size(), 1u);
+  EXPECT_EQ(service.sent[0].address6, six);
+  EXPECT_EQ(service.sent[0].ttl, 245);
+  EXPECT_EQ(service.sent[0].payload, "PINGECHOICMPTEST");
+  // The IPv6 lookup is only made when there is no IPv4 address.
+  EXPECT_EQ(service.looked_up6, (std::vector<std::string>{"six", "nowhere", "six"}));
+}
+
 TEST(ResolveHostTest, TextWithANulIsNeverCutShort) {
   FakeEchoService service;
   service.names = {{"127.0.0.1", Dotted("127.0.0.1")}};

@@ -8,7 +8,9 @@
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <linux/filter.h>
+#include <net/if.h>
 #include <netdb.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
@@ -22,6 +24,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -44,6 +47,16 @@ constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kTimeExceeded = 11;
 constexpr std::uint8_t kParameterProblem = 12;
 constexpr std::uint8_t kTtlExceededInTransit = 0;
+// ICMPv6 (RFC 4443).
+constexpr std::uint8_t kEcho6Request = 128;
+constexpr std::uint8_t kEcho6Reply = 129;
+constexpr std::uint8_t kDestUnreachable6 = 1;
+constexpr std::uint8_t kPacketTooBig6 = 2;
+constexpr std::uint8_t kTimeExceeded6 = 3;
+constexpr std::uint8_t kParameterProblem6 = 4;
+constexpr std::uint8_t kHopLimitExceeded6 = 0;
+constexpr std::size_t kIpv6HeaderSize = 40;
+constexpr std::uint8_t kNextHeaderIcmp6 = 58;
 constexpr std::int64_t kNsPerMs = 1'000'000;
 // A resolver answer never needs more room than this; a name whose answer would is not resolved.
 constexpr std::size_t kMaxResolverBuffer = std::size_t{1} << 20;
@@ -131,8 +144,11 @@ class Socket {
 //   EPERM   on some kernels for the same reason,
 //   EPROTONOSUPPORT / ESOCKTNOSUPPORT / EAFNOSUPPORT on kernels built without ping sockets;
 // any of these sends us on to the raw socket. Returns the errno of the raw attempt on failure.
-std::unique_ptr<Socket> OpenIcmpSocket(int& error) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+// The same holds for ICMPv6, which the same range governs.
+std::unique_ptr<Socket> OpenIcmpSocket(bool v6, int& error) {
+  const int family = v6 ? AF_INET6 : AF_INET;
+  const int protocol = v6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP);
+  int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, protocol);
   if (fd >= 0) return std::make_unique<Socket>(fd, false);
   const int dgram_error = errno;
   if (dgram_error != EACCES && dgram_error != EPERM && dgram_error != EPROTONOSUPPORT &&
@@ -140,14 +156,16 @@ std::unique_ptr<Socket> OpenIcmpSocket(int& error) {
     error = dgram_error;
     return nullptr;
   }
-  fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  fd = socket(family, SOCK_RAW | SOCK_CLOEXEC, protocol);
   if (fd >= 0) return std::make_unique<Socket>(fd, true);
   error = errno;
   return nullptr;
 }
 
 struct InFlight {
+  bool v6;
   Address address;
+  Ipv6Address address6;
   std::uint16_t id;  // only checked on raw sockets
   std::uint16_t sequence;
   std::string_view payload;
@@ -228,6 +246,54 @@ Verdict Classify(const std::uint8_t* icmp, std::size_t size, Address source,
   }
 }
 
+// The IPv6 header and the first 8 bytes of our ICMPv6 header, as an ICMPv6 error quotes them.
+bool QuotesRequest6(const std::uint8_t* quoted, std::size_t size, const InFlight& request) {
+  if (size < kIpv6HeaderSize + kIcmpHeaderSize || (quoted[0] >> 4) != 6) return false;
+  if (quoted[6] != kNextHeaderIcmp6) return false;
+  if (std::memcmp(quoted + 24, request.address6.bytes.data(), 16) != 0) return false;
+  IcmpHeader inner;
+  std::memcpy(&inner, quoted + kIpv6HeaderSize, kIcmpHeaderSize);
+  return inner.type == kEcho6Request && ntohs(inner.sequence) == request.sequence &&
+         (!request.raw || ntohs(inner.id) == request.id);
+}
+
+// Classifies one ICMPv6 message from `source`. The kernel has checked its checksum.
+Verdict Classify6(const std::uint8_t* icmp, std::size_t size, const in6_addr& source,
+                  const InFlight& request, EchoStatus& status) {
+  if (size < kIcmpHeaderSize) return Verdict::kIgnore;
+  IcmpHeader header;
+  std::memcpy(&header, icmp, kIcmpHeaderSize);
+  switch (header.type) {
+    case kEcho6Reply: {
+      if (std::memcmp(&source, request.address6.bytes.data(), 16) != 0 || header.code != 0) {
+        return Verdict::kIgnore;
+      }
+      if (ntohs(header.sequence) != request.sequence) return Verdict::kIgnore;
+      if (request.raw && ntohs(header.id) != request.id) return Verdict::kIgnore;
+      const std::size_t data_size = size - kIcmpHeaderSize;
+      if (data_size != request.payload.size() ||
+          std::memcmp(icmp + kIcmpHeaderSize, request.payload.data(), data_size) != 0) {
+        return Verdict::kIgnore;
+      }
+      status = EchoStatus::kSuccess;
+      return Verdict::kMatched;
+    }
+    case kDestUnreachable6:
+    case kPacketTooBig6:
+    case kTimeExceeded6:
+    case kParameterProblem6:
+      if (!QuotesRequest6(icmp + kIcmpHeaderSize, size - kIcmpHeaderSize, request)) {
+        return Verdict::kIgnore;
+      }
+      status = header.type == kTimeExceeded6 && header.code == kHopLimitExceeded6
+                   ? EchoStatus::kTtlExpired
+                   : EchoStatus::kOther;
+      return Verdict::kMatched;
+    default:
+      return Verdict::kIgnore;
+  }
+}
+
 const timespec* FindTimestamp(msghdr& message, timespec& storage) {
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
@@ -243,7 +309,7 @@ const timespec* FindTimestamp(msghdr& message, timespec& storage) {
 struct Received {
   std::array<std::uint8_t, 2048> data{};
   alignas(cmsghdr) std::array<std::uint8_t, 512> control{};
-  sockaddr_in from{};
+  sockaddr_storage from{};
   iovec io{};
   msghdr message{};
 };
@@ -272,21 +338,39 @@ bool ReadQueuedError(int fd, const InFlight& request, EchoReply& reply) {
   // error could turn a healthy host into a loss.
   IcmpHeader ours;
   std::memcpy(&ours, data.data(), kIcmpHeaderSize);
-  if (ours.type != kEchoRequest || ntohs(ours.sequence) != request.sequence) return false;
-  if (in.message.msg_namelen < sizeof(sockaddr_in) || in.from.sin_family != AF_INET ||
-      in.from.sin_addr.s_addr != request.address) {
+  if (ours.type != (request.v6 ? kEcho6Request : kEchoRequest) ||
+      ntohs(ours.sequence) != request.sequence) {
     return false;
+  }
+  if (request.v6) {
+    sockaddr_in6 to{};
+    std::memcpy(&to, &in.from, sizeof(to));
+    if (in.message.msg_namelen < sizeof(sockaddr_in6) || to.sin6_family != AF_INET6 ||
+        std::memcmp(&to.sin6_addr, request.address6.bytes.data(), 16) != 0) {
+      return false;
+    }
+  } else {
+    sockaddr_in to{};
+    std::memcpy(&to, &in.from, sizeof(to));
+    if (in.message.msg_namelen < sizeof(sockaddr_in) || to.sin_family != AF_INET ||
+        to.sin_addr.s_addr != request.address) {
+      return false;
+    }
   }
 
   timespec stamp_storage{};
   const timespec* stamp = FindTimestamp(message, stamp_storage);
+  const int level = request.v6 ? SOL_IPV6 : SOL_IP;
+  const int type = request.v6 ? IPV6_RECVERR : IP_RECVERR;
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-    if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
+    if (c->cmsg_level != level || c->cmsg_type != type) continue;
     sock_extended_err error;
     std::memcpy(&error, CMSG_DATA(c), sizeof(error));
-    const bool ttl_expired = error.ee_origin == SO_EE_ORIGIN_ICMP &&
-                             error.ee_type == kTimeExceeded &&
-                             error.ee_code == kTtlExceededInTransit;
+    const bool ttl_expired =
+        request.v6 ? error.ee_origin == SO_EE_ORIGIN_ICMP6 && error.ee_type == kTimeExceeded6 &&
+                         error.ee_code == kHopLimitExceeded6
+                   : error.ee_origin == SO_EE_ORIGIN_ICMP && error.ee_type == kTimeExceeded &&
+                         error.ee_code == kTtlExceededInTransit;
     reply = Answered(ttl_expired ? EchoStatus::kTtlExpired : EchoStatus::kOther, request, stamp);
     return true;
   }
@@ -300,10 +384,23 @@ bool ReadMessage(int fd, const InFlight& request, EchoReply& reply) {
   if (received <= 0 || (in.message.msg_flags & MSG_TRUNC) != 0) return false;
   const auto& data = in.data;
   msghdr& message = in.message;
-  const sockaddr_in& from = in.from;
-
   const std::uint8_t* icmp = data.data();
   auto size = static_cast<std::size_t>(received);
+  EchoStatus status = EchoStatus::kOther;
+  if (request.v6) {
+    // ICMPv6 sockets, raw ones too, deliver the message without the IPv6 header.
+    sockaddr_in6 from{};
+    std::memcpy(&from, &in.from, sizeof(from));
+    if (in.message.msg_namelen < sizeof(from) ||
+        Classify6(icmp, size, from.sin6_addr, request, status) != Verdict::kMatched) {
+      return false;
+    }
+    timespec stamp_storage{};
+    reply = Answered(status, request, FindTimestamp(message, stamp_storage));
+    return true;
+  }
+  sockaddr_in from{};
+  std::memcpy(&from, &in.from, sizeof(from));
   if (request.raw) {
     // Raw sockets deliver the IP header too.
     if (size < kMinIpHeaderSize) return false;
@@ -312,7 +409,6 @@ bool ReadMessage(int fd, const InFlight& request, EchoReply& reply) {
     icmp += ihl;
     size -= ihl;
   }
-  EchoStatus status = EchoStatus::kOther;
   if (Classify(icmp, size, from.sin_addr.s_addr, request, status) != Verdict::kMatched) {
     return false;
   }
@@ -355,6 +451,30 @@ void AttachRawFilter(int fd, std::uint16_t identifier) {
   SetOption(fd, SOL_SOCKET, SO_RCVBUF, kRawReceiveBufferBytes);
 }
 
+// The same for a raw ICMPv6 socket, which delivers the message without the IPv6 header.
+void AttachRawFilter6(int fd, std::uint16_t identifier) {
+  icmp6_filter types;
+  ICMP6_FILTER_SETBLOCKALL(&types);
+  for (const int type :
+       {kEcho6Reply, kDestUnreachable6, kPacketTooBig6, kTimeExceeded6, kParameterProblem6}) {
+    ICMP6_FILTER_SETPASS(type, &types);
+  }
+  setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof(types));
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0),                          // 0: A = ICMPv6 type
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kEcho6Reply, 0, 2),         // 1: an echo reply?
+      BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4),                          // 2:   A = its identifier
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 3, 2),          // 3:   ours: 7, else 6
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kDestUnreachable6, 0, 1),   // 4: an error, 1 to 4:
+      BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, kParameterProblem6, 0, 1),  // 5:   pass
+      BPF_STMT(BPF_RET | BPF_K, 0),                                   // 6: drop
+      BPF_STMT(BPF_RET | BPF_K, 0xFFFF),                              // 7: pass
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+  setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof(program));
+  SetOption(fd, SOL_SOCKET, SO_RCVBUF, kRawReceiveBufferBytes);
+}
+
 class LinuxEchoService final : public EchoService {
  public:
   Address ParseAddress(std::string_view text) override {
@@ -384,28 +504,83 @@ class LinuxEchoService final : public EchoService {
     return address;
   }
 
+  std::optional<Ipv6Address> ParseAddress6(std::string_view text) override {
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+      text = text.substr(1, text.size() - 2);
+    }
+    Ipv6Address address;
+    const std::size_t percent = text.find('%');
+    if (percent != std::string_view::npos) {
+      // The zone: an interface's name or its index.
+      const std::string zone(text.substr(percent + 1));
+      if (zone.empty()) return std::nullopt;
+      address.scope_id = zone.find_first_not_of("0123456789") == std::string::npos
+                             ? static_cast<std::uint32_t>(std::strtoul(zone.c_str(), nullptr, 10))
+                             : if_nametoindex(zone.c_str());
+      if (address.scope_id == 0) return std::nullopt;
+      text = text.substr(0, percent);
+    }
+    in6_addr parsed{};
+    if (inet_pton(AF_INET6, std::string(text).c_str(), &parsed) != 1) return std::nullopt;
+    std::memcpy(address.bytes.data(), &parsed, 16);
+    return address;
+  }
+
+  // The first IPv6 address in the resolver's order, as LookupHost for IPv4.
+  std::optional<Ipv6Address> LookupHost6(std::string_view name) override {
+    const std::string text(name);
+    std::vector<char> buffer(4096);
+    hostent entry{};
+    hostent* found = nullptr;
+    int error = 0;
+    while (gethostbyname2_r(text.c_str(), AF_INET6, &entry, buffer.data(), buffer.size(), &found,
+                            &error) == ERANGE &&
+           buffer.size() < kMaxResolverBuffer) {
+      buffer.resize(buffer.size() * 2);
+    }
+    if (found == nullptr || found->h_addrtype != AF_INET6 || found->h_length != 16 ||
+        found->h_addr_list == nullptr || found->h_addr_list[0] == nullptr) {
+      return std::nullopt;
+    }
+    Ipv6Address address;
+    std::memcpy(address.bytes.data(), found->h_addr_list[0], 16);
+    return address;
+  }
+
   EchoReply SendEcho(const EchoRequest& echo) override {
+    const bool v6 = echo.address6.has_value();
     int open_error = 0;
-    const std::unique_ptr<Socket> socket = OpenIcmpSocket(open_error);
+    const std::unique_ptr<Socket> socket = OpenIcmpSocket(v6, open_error);
     if (!socket) {
       ReportNoSocketOnce(open_error);
       return EchoReply{open_error == EPERM || open_error == EACCES ? EchoStatus::kNotPermitted
                                                                    : EchoStatus::kNoReply};
     }
     const int fd = socket->fd();
-    if (setsockopt(fd, IPPROTO_IP, IP_TTL, &echo.ttl, sizeof(echo.ttl)) != 0) {
-      return EchoReply{EchoStatus::kBadOption};
-    }
+    // The time-to-live of IPv4 is the hop limit of IPv6.
+    const bool limited =
+        v6 ? setsockopt(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &echo.ttl, sizeof(echo.ttl)) == 0 &&
+                 setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &echo.ttl, sizeof(echo.ttl)) == 0
+           : setsockopt(fd, IPPROTO_IP, IP_TTL, &echo.ttl, sizeof(echo.ttl)) == 0;
+    if (!limited) return EchoReply{EchoStatus::kBadOption};
     SetOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
     if (!socket->raw()) {
       // Without it a datagram socket drops ICMP errors, and unreachable looks like a timeout.
-      SetOption(fd, IPPROTO_IP, IP_RECVERR, 1);
+      if (v6) {
+        SetOption(fd, IPPROTO_IPV6, IPV6_RECVERR, 1);
+      } else {
+        SetOption(fd, IPPROTO_IP, IP_RECVERR, 1);
+      }
+    } else if (v6) {
+      AttachRawFilter6(fd, RawIdentifier());
     } else {
       AttachRawFilter(fd, RawIdentifier());
     }
 
     InFlight request{};
+    request.v6 = v6;
     request.address = echo.address;
+    if (v6) request.address6 = *echo.address6;
     request.id = socket->raw() ? RawIdentifier() : 0;
     request.sequence = NextSequence();
     request.payload = echo.payload;
@@ -414,19 +589,31 @@ class LinuxEchoService final : public EchoService {
 
     std::array<std::uint8_t, 1024> packet{};
     const std::size_t payload_size = std::min(echo.payload.size(), packet.size() - kIcmpHeaderSize);
-    IcmpHeader header{kEchoRequest, 0, 0, htons(request.id), htons(request.sequence)};
+    IcmpHeader header{v6 ? kEcho6Request : kEchoRequest, 0, 0, htons(request.id),
+                      htons(request.sequence)};
     std::memcpy(packet.data(), &header, kIcmpHeaderSize);
     std::memcpy(packet.data() + kIcmpHeaderSize, echo.payload.data(), payload_size);
     const std::size_t packet_size = kIcmpHeaderSize + payload_size;
-    header.checksum = Checksum(packet.data(), packet_size);
-    std::memcpy(packet.data(), &header, kIcmpHeaderSize);
+    if (!v6) {
+      // The kernel sums ICMPv6 messages itself (they cover the addresses); ICMP ones are ours.
+      header.checksum = Checksum(packet.data(), packet_size);
+      std::memcpy(packet.data(), &header, kIcmpHeaderSize);
+    }
 
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = echo.address;
+    sockaddr_in6 to6{};
+    to6.sin6_family = AF_INET6;
+    if (v6) {
+      std::memcpy(&to6.sin6_addr, echo.address6->bytes.data(), 16);
+      to6.sin6_scope_id = echo.address6->scope_id;
+    }
+    const auto* to_any =
+        v6 ? reinterpret_cast<const sockaddr*>(&to6) : reinterpret_cast<const sockaddr*>(&to);
+    const socklen_t to_size = v6 ? sizeof(to6) : sizeof(to);
     request.sent = ReadClocks();
-    if (sendto(fd, packet.data(), packet_size, 0, reinterpret_cast<const sockaddr*>(&to),
-               sizeof(to)) < 0) {
+    if (sendto(fd, packet.data(), packet_size, 0, to_any, to_size) < 0) {
       // No route, a broadcast address, a firewall: nothing went out.
       return EchoReply{EchoStatus::kOther};
     }

@@ -14,9 +14,13 @@
 //   .10 at once with a forged "destination unreachable" that quotes the request's identifier and
 //       sequence but another destination, then after 20.5 ms with the reply
 //
+// ICMPv6 echo requests are answered alike, by the last byte of the address they were sent to
+// (fd00:199:77::2 to ::a), with ICMPv6's messages: destination unreachable, hop limit exceeded.
+//
 // Usage: echo_responder SECONDS   (it ends by itself after that many seconds, or on SIGTERM)
 
 #include <arpa/inet.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -59,6 +63,9 @@ struct Outgoing {
   std::uint32_t source;  // network order: the address the request was sent to
   std::uint32_t destination;
   std::vector<std::uint8_t> icmp;
+  bool v6 = false;
+  in6_addr source6{};  // the same for ICMPv6
+  in6_addr destination6{};
 };
 
 // ICMP message with its checksum set.
@@ -86,14 +93,38 @@ std::vector<std::uint8_t> ErrorOf(std::uint8_t type, std::uint8_t code, const st
   return Finish(error);
 }
 
+// ICMPv6: from the address the request went to (IPV6_PKTINFO); the kernel sums the message.
+void Send6(int fd, const Outgoing& out) {
+  sockaddr_in6 to{};
+  to.sin6_family = AF_INET6;
+  to.sin6_addr = out.destination6;
+  iovec io{const_cast<std::uint8_t*>(out.icmp.data()), out.icmp.size()};
+  alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(in6_pktinfo))] = {};
+  msghdr message{};
+  message.msg_name = &to;
+  message.msg_namelen = sizeof(to);
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof(control);
+  cmsghdr* c = CMSG_FIRSTHDR(&message);
+  c->cmsg_level = IPPROTO_IPV6;
+  c->cmsg_type = IPV6_PKTINFO;
+  c->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
+  in6_pktinfo info{};
+  info.ipi6_addr = out.source6;
+  std::memcpy(CMSG_DATA(c), &info, sizeof(info));
+  if (sendmsg(fd, &message, 0) < 0) std::perror("echo_responder: sendmsg");
+}
+
 void Send(int fd, const Outgoing& out) {
-  std::vector<std::uint8_t> packet(20, 0);
+  std::vector<std::uint8_t> packet(20 + out.icmp.size(), 0);
   packet[0] = 0x45;
   packet[8] = 64;  // time-to-live
   packet[9] = IPPROTO_ICMP;
   std::memcpy(&packet[12], &out.source, 4);
   std::memcpy(&packet[16], &out.destination, 4);
-  packet.insert(packet.end(), out.icmp.begin(), out.icmp.end());
+  std::memcpy(packet.data() + 20, out.icmp.data(), out.icmp.size());
   const std::uint16_t total = htons(static_cast<std::uint16_t>(packet.size()));
   std::memcpy(&packet[2], &total, 2);
   sockaddr_in to{};
@@ -102,6 +133,114 @@ void Send(int fd, const Outgoing& out) {
   if (sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)) <
       0) {
     std::perror("echo_responder: sendto");
+  }
+}
+
+using Queue = std::multimap<std::int64_t, Outgoing>;
+
+// One ICMPv6 echo request, answered as its destination's last byte says.
+void Answer6(int fd, Queue& queue, std::map<std::uint32_t, unsigned>& drop_counter) {
+  std::uint8_t icmp[2048];
+  alignas(cmsghdr) std::uint8_t control[512];
+  sockaddr_in6 from{};
+  iovec io{icmp, sizeof(icmp)};
+  msghdr message{};
+  message.msg_name = &from;
+  message.msg_namelen = sizeof(from);
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof(control);
+  const ssize_t got = recvmsg(fd, &message, MSG_DONTWAIT);
+  if (got < 8 || icmp[0] != ICMP6_ECHO_REQUEST) return;
+  std::int64_t received = NowUs();
+  in6_addr destination{};
+  int hop_limit = -1;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+      timespec stamp;
+      std::memcpy(&stamp, CMSG_DATA(c), sizeof(stamp));
+      received = static_cast<std::int64_t>(stamp.tv_sec) * 1'000'000 + stamp.tv_nsec / 1000;
+    } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+      in6_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(c), sizeof(info));
+      destination = info.ipi6_addr;
+    } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT) {
+      std::memcpy(&hop_limit, CMSG_DATA(c), sizeof(hop_limit));
+    }
+  }
+  const auto size = static_cast<std::size_t>(got);
+  const unsigned octet = destination.s6_addr[15];
+  auto schedule = [&](std::int64_t delay_us, std::vector<std::uint8_t> reply) {
+    Outgoing out{received + delay_us, 0, 0, std::move(reply), true, destination, from.sin6_addr};
+    queue.emplace(received + delay_us, std::move(out));
+  };
+  std::vector<std::uint8_t> reply(icmp, icmp + size);
+  reply[0] = ICMP6_ECHO_REPLY;
+  reply[2] = reply[3] = 0;
+  // An error quotes the request's IPv6 header (made again: a raw socket does not give it) and
+  // its message.
+  auto error = [&](std::uint8_t type, std::uint8_t code, const in6_addr& quoted_destination) {
+    std::vector<std::uint8_t> out(8, 0);
+    out[0] = type;
+    out[1] = code;
+    std::uint8_t header[40] = {0x60};
+    header[4] = static_cast<std::uint8_t>(size >> 8);
+    header[5] = static_cast<std::uint8_t>(size & 0xFF);
+    header[6] = IPPROTO_ICMPV6;
+    header[7] = static_cast<std::uint8_t>(hop_limit < 0 ? 64 : hop_limit);
+    std::memcpy(header + 8, &from.sin6_addr, 16);
+    std::memcpy(header + 24, &quoted_destination, 16);
+    out.insert(out.end(), header, header + 40);
+    out.insert(out.end(), icmp, icmp + size);
+    return out;
+  };
+  std::uint32_t key;
+  std::memcpy(&key, destination.s6_addr + 12, 4);
+  switch (octet) {
+    case 2:
+      if (++drop_counter[key] % 4 != 0) schedule(20'500, reply);
+      break;
+    case 4:
+      schedule(1'000, error(ICMP6_DST_UNREACH, ICMP6_DST_UNREACH_ADDR, destination));
+      break;
+    case 5: {
+      std::vector<std::uint8_t> wrong = reply;
+      wrong[4] ^= 0x01;  // identifier
+      schedule(0, wrong);
+      wrong = reply;
+      wrong[7] ^= 0x01;  // sequence
+      schedule(0, wrong);
+      wrong = reply;
+      if (wrong.size() > 8) wrong.back() ^= 0x20;  // payload
+      schedule(0, wrong);
+      schedule(20'500, reply);
+      schedule(25'500, reply);
+      break;
+    }
+    case 6:
+      schedule(2'500'000, reply);
+      break;
+    case 7:
+      schedule(20'500, error(ICMP6_TIME_EXCEEDED, ICMP6_TIME_EXCEED_TRANSIT, destination));
+      break;
+    case 8:
+      schedule(20'500, reply);
+      break;
+    case 9: {
+      const bool payload_ok = size == 24 && std::memcmp(icmp + 8, "PINGECHOICMPTEST", 16) == 0;
+      if (hop_limit == 245 && payload_ok) schedule(20'500, reply);
+      break;
+    }
+    case 10: {
+      in6_addr elsewhere = destination;
+      elsewhere.s6_addr[15] += 100;
+      schedule(0, error(ICMP6_DST_UNREACH, ICMP6_DST_UNREACH_ADDR, elsewhere));
+      schedule(20'500, reply);
+      break;
+    }
+    default:  // 3: never
+      break;
   }
 }
 
@@ -120,13 +259,25 @@ int main(int argc, char** argv) {
   const int on = 1;
   setsockopt(fd, IPPROTO_IP, IP_HDRINCL, &on, sizeof(on));
   setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
+  const int fd6 = socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
+  if (fd6 < 0) {
+    std::perror("echo_responder: socket (ICMPv6)");
+    return 1;
+  }
+  setsockopt(fd6, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
+  setsockopt(fd6, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof(on));
+  setsockopt(fd6, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof(on));
+  icmp6_filter requests_only;
+  ICMP6_FILTER_SETBLOCKALL(&requests_only);
+  ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &requests_only);
+  setsockopt(fd6, IPPROTO_ICMPV6, ICMP6_FILTER, &requests_only, sizeof(requests_only));
   // Keep the timing when the test machine is busy (root only; best effort).
   sched_param priority{};
   priority.sched_priority = 50;
   sched_setscheduler(0, SCHED_FIFO, &priority);
 
   const std::int64_t end_us = NowUs() + lifetime_s * 1'000'000;
-  std::multimap<std::int64_t, Outgoing> queue;
+  Queue queue;
   std::map<std::uint32_t, unsigned> drop_counter;
   std::printf("echo_responder: ready\n");
   std::fflush(stdout);
@@ -134,7 +285,12 @@ int main(int argc, char** argv) {
   while (stop_requested == 0 && NowUs() < end_us) {
     const std::int64_t now = NowUs();
     while (!queue.empty() && queue.begin()->first <= now) {
-      Send(fd, queue.begin()->second);
+      const Outgoing& out = queue.begin()->second;
+      if (out.v6) {
+        Send6(fd6, out);
+      } else {
+        Send(fd, out);
+      }
       queue.erase(queue.begin());
     }
     // Sleep to about a millisecond before the next due time, then poll without sleeping: poll's
@@ -144,8 +300,10 @@ int main(int argc, char** argv) {
       wait_ms =
           static_cast<int>(std::max<std::int64_t>(0, queue.begin()->first - now - 1500) / 1000);
     }
-    pollfd watched{fd, POLLIN, 0};
-    if (poll(&watched, 1, wait_ms) <= 0) continue;
+    pollfd watched[2] = {{fd, POLLIN, 0}, {fd6, POLLIN, 0}};
+    if (poll(watched, 2, wait_ms) <= 0) continue;
+    if ((watched[1].revents & POLLIN) != 0) Answer6(fd6, queue, drop_counter);
+    if ((watched[0].revents & POLLIN) == 0) continue;
 
     std::uint8_t buffer[2048];
     alignas(cmsghdr) std::uint8_t control[256];
@@ -230,5 +388,6 @@ int main(int argc, char** argv) {
     }
   }
   close(fd);
+  close(fd6);
   return 0;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A two-namespace test lab joined by a veth pair, with our scripted echo responder on the far side.
 #
-#   netlab.sh up NAME RESPONDER   creates NAME-n (10.199.77.1) and NAME-f (10.199.77.2 to .10),
+#   netlab.sh up NAME RESPONDER   creates NAME-n (10.199.77.1, fd00:199:77::1) and NAME-f
+#                                 (10.199.77.2 to .10, fd00:199:77::2 to ::a),
 #                                 turns off the far kernel's own echo replies and starts RESPONDER
 #   netlab.sh down NAME           stops the responder and removes both namespaces
 #
@@ -13,6 +14,7 @@ name=$2
 near=$name-n
 far=$name-f
 prefix=10.199.77
+prefix6=fd00:199:77:
 state=/tmp/trelvane-netlab-$name
 
 case $action in
@@ -26,8 +28,11 @@ up)
   ip -n "$near" link set lo up
   ip -n "$far" link set lo up
   ip -n "$near" addr add "$prefix.1/24" dev "${name}a"
+  # IPv6 without duplicate address detection: usable at once.
+  ip -n "$near" addr add "$prefix6:1/64" dev "${name}a" nodad
   for host in 2 3 4 5 6 7 8 9 10; do
     ip -n "$far" addr add "$prefix.$host/24" dev "${name}b"
+    ip -n "$far" addr add "$prefix6:$(printf %x "$host")/64" dev "${name}b" nodad
   done
   ip -n "$near" link set "${name}a" up
   ip -n "$far" link set "${name}b" up
@@ -35,16 +40,28 @@ up)
   mac=$(ip -n "$far" -o link show "${name}b" | grep -o -E 'link/ether [0-9a-f:]+' | cut -d' ' -f2)
   for host in 2 3 4 5 6 7 8 9 10; do
     ip -n "$near" neigh replace "$prefix.$host" lladdr "$mac" dev "${name}a" nud permanent
+    ip -n "$near" neigh replace "$prefix6:$(printf %x "$host")" lladdr "$mac" dev "${name}a" \
+      nud permanent
   done
+  near_mac=$(ip -n "$near" -o link show "${name}a" | grep -o -E 'link/ether [0-9a-f:]+' | cut -d' ' -f2)
+  ip -n "$far" neigh replace "$prefix6:1" lladdr "$near_mac" dev "${name}b" nud permanent
   # Names of the lab, seen only inside its namespaces (ip netns exec mounts /etc/netns/NAME/hosts
   # over /etc/hosts). trelvane-two.test has two addresses, the unroutable one first: the resolver's
-  # order must be kept, not re-sorted to put the reachable one first.
+  # order must be kept, not re-sorted to put the reachable one first. trelvane-six.test has only an
+  # IPv6 address (measured over IPv6); trelvane-both.test has both, the IPv4 one unreachable
+  # (measured over IPv4: Err, not the IPv6 host's answer).
   for ns in "$near" "$far"; do
     mkdir -p "/etc/netns/$ns"
-    { cat /etc/hosts; printf '10.250.9.1 trelvane-two.test\n%s.8 trelvane-two.test\n' "$prefix"; } \
-      >"/etc/netns/$ns/hosts"
+    {
+      cat /etc/hosts
+      printf '10.250.9.1 trelvane-two.test\n%s.8 trelvane-two.test\n' "$prefix"
+      printf '%s:8 trelvane-six.test\n' "$prefix6"
+      printf '%s.4 trelvane-both.test\n%s:8 trelvane-both.test\n' "$prefix" "$prefix6"
+    } >"/etc/netns/$ns/hosts"
   done
   ip netns exec "$far" sysctl -q -w net.ipv4.icmp_echo_ignore_all=1
+  ip netns exec "$far" sysctl -q -w net.ipv6.icmp.echo_ignore_all=1
+  ip netns exec "$far" sysctl -q -w net.ipv6.icmp.ratelimit=0
   # The far side must not rate-limit the errors our responder scripts, nor answer them itself.
   ip netns exec "$far" sysctl -q -w net.ipv4.icmp_ratelimit=0
   mkdir -p "$state"
