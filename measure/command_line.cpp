@@ -255,7 +255,8 @@ std::string UsageText(std::string_view history_file) {
       "trelvane.txt in the folder the program is started from when one is there already,\n"
       "else $XDG_DATA_HOME/trelvane/trelvane.txt (~/.local/share/trelvane/ by default).\n"
       "\n"
-      "  HOST              a host name or a dotted IPv4 address; the whole rest of the command\n"
+      "  HOST              a host name, a dotted IPv4 address or an IPv6 address (::1,\n"
+      "                    [2001:db8::1], fe80::1%eth0); the whole rest of the command\n"
       "                    line is the host. With a host the program starts measuring at once\n"
       "                    and waits in the notification area; without one it opens idle.\n";
   constexpr std::size_t kHelpColumn = 20;
