@@ -31,8 +31,10 @@ rm -f "$build"/trelvane_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/trelvane_*.deb)
 # No error and no warning; the informational tags left are listed in the README.
-lintian --fail-on error,warning --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root' || true
-lintian --fail-on error,warning "$deb" >/dev/null 2>&1 || { echo "FAILED: lintian"; exit 1; }
+if ! lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$tmp/lintian" 2>&1; then
+  cat "$tmp/lintian"; echo "FAILED: lintian"; exit 1
+fi
+grep -v 'running with root' "$tmp/lintian" || true
 [ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 4 ] || { echo "FAILED: no long description"; exit 1; }
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package $(basename "$deb"): Depends: $depends"
