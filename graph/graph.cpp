@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "graph/axes.h"
+#include "measure/calendar.h"
 #include "measure/clock.h"
 #include "measure/numbers.h"
 
@@ -47,13 +48,6 @@ std::string HourText(int minute_of_day, char separator) {
   const int m = ((minute_of_day % kMinutesPerDay) + kMinutesPerDay) % kMinutesPerDay;
   std::string text = std::to_string(100 + m / 60).substr(1) + separator;
   return text + std::to_string(100 + m % 60).substr(1);
-}
-
-bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
 }
 
 // The date "dd/mm/yyyy" at the start of the stamp, one day earlier when `previous_day`, with the

@@ -5,6 +5,24 @@
 
 namespace trelvane {
 
+StoredFile::StoredFile(StoredFile&& other) noexcept
+    : handle_(other.handle_), id_(other.id_), size_(other.size_) {
+  other.handle_ = -1;
+}
+
+StoredFile& StoredFile::operator=(StoredFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    id_ = other.id_;
+    size_ = other.size_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+StoredFile::~StoredFile() { Close(); }
+
 std::string DescribeError(const FileError& error) {
   switch (error.kind) {
     case FileError::Kind::kSymlink:

@@ -186,6 +186,18 @@ void Wrap(std::string_view text, std::size_t column, std::size_t indent, std::st
   }
 }
 
+// One option of --help: its names, then its help from the help column on, wrapped.
+void HelpRow(std::string names, std::string_view help, std::string& text) {
+  constexpr std::size_t kHelpColumn = 20;
+  if (names.size() + 1 > kHelpColumn) {
+    text += names + "\n";
+    names.clear();
+  }
+  names.resize(kHelpColumn, ' ');
+  text += names;
+  Wrap(help, kHelpColumn, kHelpColumn, text);
+}
+
 }  // namespace
 
 std::string JoinArguments(const std::vector<std::string>& arguments) {
@@ -259,31 +271,17 @@ std::string UsageText(std::string_view history_file) {
       "                    [2001:db8::1], fe80::1%eth0); the whole rest of the command\n"
       "                    line is the host. With a host the program starts measuring at once\n"
       "                    and waits in the notification area; without one it opens idle.\n";
-  constexpr std::size_t kHelpColumn = 20;
   for (const Option& option : kOptions) {
     std::string names =
         option.short_name.empty() ? "      " : std::string(option.short_name) + ", ";
     names += option.name;
     if (!option.argument.empty()) names += " " + std::string(option.argument);
-    std::string row = "  " + names;
-    if (row.size() + 1 > kHelpColumn) {
-      text += row + "\n";
-      row.clear();
-    }
-    row.resize(kHelpColumn, ' ');
-    text += row;
-    Wrap(option.help, kHelpColumn, kHelpColumn, text);
+    HelpRow("  " + names, option.help, text);
   }
   text += "Options of --report and --export (--since, --until and --run for both):\n";
   for (const QueryOption& option : kQueryOptions) {
-    std::string row = "      " + std::string(option.name) + " " + std::string(option.argument);
-    if (row.size() + 1 > kHelpColumn) {
-      text += row + "\n";
-      row.clear();
-    }
-    row.resize(kHelpColumn, ' ');
-    text += row;
-    Wrap(option.help, kHelpColumn, kHelpColumn, text);
+    HelpRow("      " + std::string(option.name) + " " + std::string(option.argument), option.help,
+            text);
   }
   text +=
       "A report takes the stamps as the window does (first 10 characters the date, last 5 the\n"

@@ -42,24 +42,6 @@ FileError OpenError(int error_number) {
 
 }  // namespace
 
-StoredFile::StoredFile(StoredFile&& other) noexcept
-    : handle_(other.handle_), id_(other.id_), size_(other.size_) {
-  other.handle_ = -1;
-}
-
-StoredFile& StoredFile::operator=(StoredFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    id_ = other.id_;
-    size_ = other.size_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-StoredFile::~StoredFile() { Close(); }
-
 void StoredFile::Close() {
   if (handle_ >= 0) close(Fd(handle_));
   handle_ = -1;

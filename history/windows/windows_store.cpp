@@ -54,24 +54,6 @@ bool Describe(HANDLE handle, FileError& error, FileId& id, std::uint64_t& size) 
 
 }  // namespace
 
-StoredFile::StoredFile(StoredFile&& other) noexcept
-    : handle_(other.handle_), id_(other.id_), size_(other.size_) {
-  other.handle_ = -1;
-}
-
-StoredFile& StoredFile::operator=(StoredFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    id_ = other.id_;
-    size_ = other.size_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-StoredFile::~StoredFile() { Close(); }
-
 void StoredFile::Close() {
   if (handle_ != -1) CloseHandle(Handle(handle_));
   handle_ = -1;
