@@ -209,6 +209,17 @@ bool QuotesRequest(const std::uint8_t* quoted, std::size_t size, const InFlight&
 
 enum class Verdict { kIgnore, kMatched };
 
+// Whether an echo reply (either family) answers the request in flight: code 0, its sequence, its
+// identifier on raw sockets, and our payload echoed whole.
+bool AnswersRequest(const IcmpHeader& header, const std::uint8_t* icmp, std::size_t size,
+                    const InFlight& request) {
+  if (header.code != 0 || ntohs(header.sequence) != request.sequence) return false;
+  if (request.raw && ntohs(header.id) != request.id) return false;
+  const std::size_t data_size = size - kIcmpHeaderSize;
+  return data_size == request.payload.size() &&
+         std::memcmp(icmp + kIcmpHeaderSize, request.payload.data(), data_size) == 0;
+}
+
 // Classifies one ICMP message (header onwards) received from `source`.
 Verdict Classify(const std::uint8_t* icmp, std::size_t size, Address source,
                  const InFlight& request, EchoStatus& status) {
@@ -217,18 +228,12 @@ Verdict Classify(const std::uint8_t* icmp, std::size_t size, Address source,
   std::memcpy(&header, icmp, kIcmpHeaderSize);
   if (Checksum(icmp, size) != 0) return Verdict::kIgnore;
   switch (header.type) {
-    case kEchoReply: {
-      if (source != request.address || header.code != 0) return Verdict::kIgnore;
-      if (ntohs(header.sequence) != request.sequence) return Verdict::kIgnore;
-      if (request.raw && ntohs(header.id) != request.id) return Verdict::kIgnore;
-      const std::size_t data_size = size - kIcmpHeaderSize;
-      if (data_size != request.payload.size() ||
-          std::memcmp(icmp + kIcmpHeaderSize, request.payload.data(), data_size) != 0) {
+    case kEchoReply:
+      if (source != request.address || !AnswersRequest(header, icmp, size, request)) {
         return Verdict::kIgnore;
       }
       status = EchoStatus::kSuccess;
       return Verdict::kMatched;
-    }
     case kTimeExceeded:
     case kDestUnreachable:
     case kSourceQuench:
@@ -264,20 +269,13 @@ Verdict Classify6(const std::uint8_t* icmp, std::size_t size, const in6_addr& so
   IcmpHeader header;
   std::memcpy(&header, icmp, kIcmpHeaderSize);
   switch (header.type) {
-    case kEcho6Reply: {
-      if (std::memcmp(&source, request.address6.bytes.data(), 16) != 0 || header.code != 0) {
-        return Verdict::kIgnore;
-      }
-      if (ntohs(header.sequence) != request.sequence) return Verdict::kIgnore;
-      if (request.raw && ntohs(header.id) != request.id) return Verdict::kIgnore;
-      const std::size_t data_size = size - kIcmpHeaderSize;
-      if (data_size != request.payload.size() ||
-          std::memcmp(icmp + kIcmpHeaderSize, request.payload.data(), data_size) != 0) {
+    case kEcho6Reply:
+      if (std::memcmp(&source, request.address6.bytes.data(), 16) != 0 ||
+          !AnswersRequest(header, icmp, size, request)) {
         return Verdict::kIgnore;
       }
       status = EchoStatus::kSuccess;
       return Verdict::kMatched;
-    }
     case kDestUnreachable6:
     case kPacketTooBig6:
     case kTimeExceeded6:

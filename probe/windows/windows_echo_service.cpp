@@ -32,6 +32,35 @@ constexpr WORD kWinsockVersion = 0x0101;
 constexpr std::size_t kReply6StatusOffset = 26;
 constexpr std::size_t kReply6TimeOffset = 30;
 
+// The outcome of a call of either family: the first record's status (or the call's own error
+// when it wrote none, `count` 0) and round-trip time. IP_TTL_EXPIRED_TRANSIT is IPv6's
+// IP_HOP_LIMIT_EXCEEDED too.
+EchoReply Classified(ULONG status, DWORD count, ULONG round_trip_ms) {
+  EchoReply reply;
+  switch (status) {
+    case IP_SUCCESS:
+      if (count == 0) return reply;  // no record to read a time from: kNoReply
+      reply.status = EchoStatus::kSuccess;
+      reply.round_trip_ms = round_trip_ms;
+      return reply;
+    case IP_TTL_EXPIRED_TRANSIT:
+      reply.status = EchoStatus::kTtlExpired;
+      return reply;
+    case IP_REQ_TIMED_OUT:
+      reply.status = EchoStatus::kTimedOut;
+      return reply;
+    case IP_BAD_OPTION:
+      reply.status = EchoStatus::kBadOption;
+      return reply;
+    case IP_BUF_TOO_SMALL:
+      reply.status = EchoStatus::kBufferTooSmall;
+      return reply;
+    default:
+      reply.status = count == 0 && status == 0 ? EchoStatus::kNoReply : EchoStatus::kOther;
+      return reply;
+  }
+}
+
 class WindowsEchoService final : public EchoService {
  public:
   Address ParseAddress(std::string_view text) override {
@@ -96,26 +125,7 @@ class WindowsEchoService final : public EchoService {
       // No record was written: the call's own error says why (a timeout, mostly).
       status = error;
     }
-    switch (status) {
-      case IP_SUCCESS:
-      case IP_TTL_EXPIRED_TRANSIT:
-        if (count == 0) return reply;  // no record to read a time from
-        reply.status = status == IP_SUCCESS ? EchoStatus::kSuccess : EchoStatus::kTtlExpired;
-        reply.round_trip_ms = first.RoundTripTime;
-        return reply;
-      case IP_REQ_TIMED_OUT:
-        reply.status = EchoStatus::kTimedOut;
-        return reply;
-      case IP_BAD_OPTION:
-        reply.status = EchoStatus::kBadOption;
-        return reply;
-      case IP_BUF_TOO_SMALL:
-        reply.status = EchoStatus::kBufferTooSmall;
-        return reply;
-      default:
-        reply.status = count == 0 && status == 0 ? EchoStatus::kNoReply : EchoStatus::kOther;
-        return reply;
-    }
+    return Classified(status, count, first.RoundTripTime);
   }
 
  private:
@@ -172,25 +182,7 @@ class WindowsEchoService final : public EchoService {
     std::memcpy(&record_status, buffer->data() + kReply6StatusOffset, sizeof(record_status));
     std::memcpy(&round_trip_ms, buffer->data() + kReply6TimeOffset, sizeof(round_trip_ms));
     const ULONG status = count == 0 ? error : record_status;
-    switch (status) {
-      case IP_SUCCESS:
-        if (count == 0) return reply;
-        reply.status = EchoStatus::kSuccess;
-        reply.round_trip_ms = round_trip_ms;
-        return reply;
-      case IP_HOP_LIMIT_EXCEEDED:
-        reply.status = EchoStatus::kTtlExpired;
-        return reply;
-      case IP_REQ_TIMED_OUT:
-        reply.status = EchoStatus::kTimedOut;
-        return reply;
-      case IP_BUF_TOO_SMALL:
-        reply.status = EchoStatus::kBufferTooSmall;
-        return reply;
-      default:
-        reply.status = count == 0 && status == 0 ? EchoStatus::kNoReply : EchoStatus::kOther;
-        return reply;
-    }
+    return Classified(status, count, round_trip_ms);
   }
 };
 
