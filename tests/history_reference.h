@@ -4,6 +4,8 @@
 // with its two counters, and the replay line by line. Tests compare the fast readers with these.
 
 #include <cstdint>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,30 +13,31 @@
 
 namespace trelvane::reference {
 
+inline std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
-    start = end + 1;
   }
   return lines;
 }
 
-inline bool Header(const std::string& l) { return l.rfind("*****", 0) == 0; }
-inline bool Ends(const std::string& l) {
-  return l.empty() || Header(l) || l.rfind("+++++", 0) == 0;
-}
+inline bool Header(const std::string& l) { return l.starts_with("*****"); }
+inline bool Ends(const std::string& l) { return l.empty() || Header(l) || l.starts_with("+++++"); }
 inline std::string Key(const std::string& l) {
   return l.size() <= 21 ? l : l.substr(l.size() - 21);
 }
 
 // The run list as its rules read, counter for counter.
-inline std::vector<std::string> ReferenceRunList(const std::vector<std::string>& lines) {
+inline std::vector<std::string> RunList(const std::vector<std::string>& lines) {
   std::vector<std::string> combo;  // entry 0 first
   std::size_t n = 0, h = 0;
   for (const std::string& line : lines) {
@@ -50,27 +53,21 @@ inline std::vector<std::string> ReferenceRunList(const std::vector<std::string>&
 }
 
 // Lines longer than `max_line` bytes are passed over, as the bounded readers do.
-inline std::vector<trelvane::Measurement> ReferenceReplay(const std::vector<std::string>& lines,
-                                                          const std::string& key,
-                                                          std::size_t max_line = SIZE_MAX) {
-  std::vector<trelvane::Measurement> out;
+inline std::vector<Measurement> Replay(const std::vector<std::string>& lines,
+                                       const std::string& key, std::size_t max_line = SIZE_MAX) {
+  std::vector<Measurement> out;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (!Header(lines[i]) || Key(lines[i]) != key || i + 1 >= lines.size()) continue;
-    std::size_t j = i + 1;
-    for (; j < lines.size() && !Ends(lines[j]); ++j) {
-      if (lines[j].size() > max_line) continue;
-      std::vector<std::string> fields;
-      std::size_t start = 0;
-      for (;;) {
-        const std::size_t blank = lines[j].find(' ', start);
+    if (!Header(lines[i]) || Key(lines[i]) != key) continue;
+    for (++i; i < lines.size() && !Ends(lines[i]); ++i) {
+      std::vector<std::string> fields;  // cut at every single blank
+      for (std::size_t start = 0, blank = 0; blank != std::string::npos; start = blank + 1) {
+        blank = lines[i].find(' ', start);
         fields.push_back(
-            lines[j].substr(start, blank == std::string::npos ? blank : blank - start));
-        if (blank == std::string::npos) break;
-        start = blank + 1;
+            lines[i].substr(start, blank == std::string::npos ? blank : blank - start));
       }
-      if (fields.size() >= 3) out.push_back({fields[0], fields[1], fields[2]});
+      if (fields.size() >= 3 && lines[i].size() <= max_line)
+        out.push_back({fields[0], fields[1], fields[2]});
     }
-    i = j;  // the line that ended the run is not examined again
   }
   return out;
 }
