@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "graph/axes.h"
+#include "graph/geometry.h"
 
 namespace trelvane {
 namespace {
@@ -57,12 +59,28 @@ std::vector<Line> OfColour(const GraphDrawing& drawing, Rgb colour) {
   return lines;
 }
 
-void ExpectLine(const Line& line, double x1, double y1, double x2, double y2) {
-  // The band constants carry ten decimals: 2000 ms lands within 1e-7 of the top edge.
-  EXPECT_NEAR(line.x1, x1, 1e-6);
-  EXPECT_NEAR(line.y1, y1, 1e-6);
-  EXPECT_NEAR(line.x2, x2, 1e-6);
-  EXPECT_NEAR(line.y2, y2, 1e-6);
+// The band constants carry ten decimals: 2000 ms lands within 1e-7 of the top edge.
+void ExpectLine(const Line& l, double x1, double y1, double x2, double y2) {
+  EXPECT_TRUE(
+      std::abs(l.x1 - x1) + std::abs(l.y1 - y1) + std::abs(l.x2 - x2) + std::abs(l.y2 - y2) < 1e-6)
+      << l.x1 << "," << l.y1 << " " << l.x2 << "," << l.y2;
+}
+
+// The hour labels from the oldest, then the date.
+std::vector<std::string> Labels(const GraphDrawing& g) { return {g.lh1, g.lh2, g.lh3, g.lh4}; }
+using Strings = std::vector<std::string>;
+
+TEST(DrawGraphTest, StartupGridCoversTheWholeArea) {
+  const std::vector<Line> grid = StartupGrid();
+  ASSERT_EQ(grid.size(), 20u + 10u + 60u + 12u);
+  ExpectLine(grid[0], 0, 200, 5000, 200);
+  ExpectLine(grid[20 + 9], 0, 4000, 5000, 4000);
+  EXPECT_EQ(grid[20].colour, kMajorGridColour);
+  const double x = static_cast<float>(5000.0 / 60);  // single precision, as the grid is drawn
+  ExpectLine(grid[30], x, 0, x, 4000);
+  EXPECT_EQ(grid[30].colour, kMinorGridColour);
+  ExpectLine(grid[30 + 60 + 11], 5000, 0, 5000, 4000);
+  for (const Line& line : grid) EXPECT_TRUE(line.x1 == line.x2 || line.y1 == line.y2);
 }
 
 TEST(DrawGraphTest, NothingAtTheOffsetChangesNothing) {
@@ -75,12 +93,8 @@ TEST(DrawGraphTest, NothingAtTheOffsetChangesNothing) {
 
 TEST(DrawGraphTest, OneMeasurementAt1437) {
   const GraphDrawing g = DrawGraph(Series({{"14:37", 25, 30}}), 0).value();
-  EXPECT_EQ(g.lh3, "14:37");
-  EXPECT_EQ(g.lh2, "13:37");
-  EXPECT_EQ(g.lh1, "12:37");
-  EXPECT_EQ(g.lh4, "06/12/2026");
-  EXPECT_FALSE(g.older_enabled);
-  EXPECT_FALSE(g.newer_enabled);
+  EXPECT_EQ(Labels(g), (Strings{"12:37", "13:37", "14:37", "06/12/2026"}));
+  EXPECT_FALSE(g.older_enabled || g.newer_enabled);
 
   const std::vector<Line> bars = OfColour(g, kLossBarColour);
   ASSERT_EQ(bars.size(), 1u);
@@ -105,10 +119,7 @@ TEST(DrawGraphTest, OneMeasurementAt1437) {
 
 TEST(DrawGraphTest, MidnightWrapsHoursAndDate) {
   const GraphDrawing g = DrawGraph(Series({{"00:30", 0, 20}, {"23:59", 100, 2000}}), 0).value();
-  EXPECT_EQ(g.lh3, "00:30");
-  EXPECT_EQ(g.lh2, "23:30");
-  EXPECT_EQ(g.lh1, "22:30");
-  EXPECT_EQ(g.lh4, "05/12/2026");
+  EXPECT_EQ(Labels(g), (Strings{"22:30", "23:30", "00:30", "05/12/2026"}));
   const std::vector<Line> bars = OfColour(g, kLossBarColour);
   ASSERT_EQ(bars.size(), 2u);
   ExpectLine(bars[0], 5000 - 32 * W, 4000, 5000 - 32 * W, 0);  // 31 minutes older, 100 %
@@ -121,46 +132,38 @@ TEST(DrawGraphTest, MidnightWrapsHoursAndDate) {
   EXPECT_EQ(DrawGraph(Series({{"01:00", 0, 20}}, "01/01/2027"), 0)->lh4, "01/01/2027");
 }
 
-TEST(DrawGraphTest, GapOfAMinuteInTheResponseLine) {
+TEST(DrawGraphTest, ResponseLineAndMovingAverage) {
   const GraphDrawing g = DrawGraph(Series({{"14:37", 0, 100}, {"14:35", 0, 50}}), 0).value();
   const std::vector<Line> response = OfColour(g, kResponseColour);
   ASSERT_EQ(response.size(), 1u);
   // From the position of 14:36 at the newer one's height to 14:35 at its own.
   ExpectLine(response[0], 5000 - 2 * W, 1200, 5000 - 3 * W, 2000);
-}
 
-TEST(DrawGraphTest, WhichSegmentsExistAtOffsetZero) {
-  const MeasurementSeries series = MinuteSeries(9);
-  const GraphDrawing g = DrawGraph(series, 0).value();
-  EXPECT_EQ(OfColour(g, kLossBarColour).size(), 9u);
-  EXPECT_EQ(OfColour(g, kResponseColour).size(), 8u);  // items 1 to 8
-  const std::vector<Line> average = OfColour(g, kAverageColour);
+  const GraphDrawing h = DrawGraph(MinuteSeries(9), 0).value();
+  EXPECT_EQ(OfColour(h, kLossBarColour).size(), 9u);
+  EXPECT_EQ(OfColour(h, kResponseColour).size(), 8u);  // items 1 to 8
+  const std::vector<Line> average = OfColour(h, kAverageColour);
   ASSERT_EQ(average.size(), 2u);  // items 8 and 7, oldest first
   // Item 7 (m = 7): A1 = mean loss of items 0..6 = 3, A0 = mean of items 1..7 = 4.
   ExpectLine(average[1], 5000 - 4 * W, 4000 - 40 * 3.0, 5000 - 5 * W, 4000 - 40 * 4.0);
-}
-
-TEST(DrawGraphTest, MovingAverageIsAWholeNumberMean) {
-  // Item 7: A1 = (4 + 0 ... 0) / 7 rounds down to 0, A0 = (4 + 4 + 0 ... 0) / 7 to 1.
+  // A whole-number mean. Item 7: A1 = (4 + 0 ... 0) / 7 rounds down to 0, A0 = (4 + 4 + 0 ... 0) /
+  // 7 to 1.
   std::vector<Item> items(8, Item{"14:00", 0, 20});
   for (int i = 0; i < 8; ++i) items[i].time = "14:0" + std::to_string(9 - i);
   items[6].loss = items[7].loss = 4;
-  const std::vector<Line> average = OfColour(DrawGraph(Series(items), 0).value(), kAverageColour);
-  ASSERT_EQ(average.size(), 1u);
-  ExpectLine(average[0], 5000 - 4 * W, 4000, 5000 - 5 * W, 4000 - 40);
+  const std::vector<Line> whole = OfColour(DrawGraph(Series(items), 0).value(), kAverageColour);
+  ASSERT_EQ(whole.size(), 1u);
+  ExpectLine(whole[0], 5000 - 4 * W, 4000, 5000 - 5 * W, 4000 - 40);
 }
 
 TEST(DrawGraphTest, StampsAreReadByPositionWhateverTheSeparators) {
   const GraphDrawing dots =
       DrawGraph(Series({{"09.15", 50, 20}, {"09.14", 0, 20}}, "06.12.2026"), 0).value();
-  EXPECT_EQ(dots.lh3, "09.15");
-  EXPECT_EQ(dots.lh1, "07.15");
-  EXPECT_EQ(dots.lh4, "06.12.2026");
+  EXPECT_EQ(Labels(dots), (Strings{"07.15", "08.15", "09.15", "06.12.2026"}));
   EXPECT_EQ(OfColour(dots, kLossBarColour).size(), 2u);
   EXPECT_EQ(OfColour(dots, kResponseColour).size(), 1u);
   const GraphDrawing mixed = DrawGraph(Series({{"00:15", 0, 20}}, "01.03.2026"), 0).value();
-  EXPECT_EQ(mixed.lh4, "28.02.2026");
-  EXPECT_EQ(mixed.lh2, "23:15");
+  EXPECT_EQ(Labels(mixed), (Strings{"22:15", "23:15", "00:15", "28.02.2026"}));
 }
 
 TEST(DrawGraphTest, StretchAtOffset40Of150) {
@@ -174,9 +177,7 @@ TEST(DrawGraphTest, StretchAtOffset40Of150) {
   ExpectLine(newest_response, 5000, ResponseY(29), 5000 - W, ResponseY(30));
   const Line newest_average = OfColour(g, kAverageColour).back();
   EXPECT_GT(std::min(newest_average.x1, newest_average.x2), 5000);  // wholly right: clipped
-}
-
-TEST(DrawGraphTest, OlderButtonsNeedMoreThanOffsetPlus30) {
+  // The older buttons need more than offset + 30 measurements.
   EXPECT_TRUE(DrawGraph(MinuteSeries(31), 0)->older_enabled);
   EXPECT_FALSE(DrawGraph(MinuteSeries(30), 0)->older_enabled);
   EXPECT_FALSE(DrawGraph(MinuteSeries(31), 1)->older_enabled);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -7,6 +9,7 @@
 #include "history/history_format.h"
 #include "measure/burst.h"
 #include "measure/burst_command.h"
+#include "measure/calendar.h"
 #include "measure/command_line.h"
 #include "measure/measurement.h"
 
@@ -51,26 +54,22 @@ TEST(BurstFiguresTest, DesignedCases) {
   }
 }
 
-TEST(BurstFiguresTest, LossOfACompleteBurstTakesOnlyTheDesignedValues) {
+TEST(BurstFiguresTest, LossAndProgressTakeOnlyTheDesignedValues) {
   const int expected[] = {0,  4,  8,  12, 16, 20, 25, 29, 33, 37, 41, 45, 50,
                           54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95, 100};
   for (int lost = 0; lost <= 24; ++lost) {
     BurstCounters counters;
     for (int i = 0; i < 24; ++i) counters.Count(i < lost ? "Timeout" : "5 ms");
     EXPECT_EQ(counters.LossPercent(), expected[lost]) << lost << " lost";
+    if (lost > 0) {
+      EXPECT_EQ(ProgressPercent(lost), expected[lost]) << lost;
+    }
   }
-}
-
-TEST(BurstFiguresTest, ProgressPercentages) {
-  const int expected[] = {4,  8,  12, 16, 20, 25, 29, 33, 37, 41, 45, 50,
-                          54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95, 100};
-  for (int i = 1; i <= 24; ++i) EXPECT_EQ(ProgressPercent(i), expected[i - 1]) << i;
+  EXPECT_EQ(BurstCounters().LossPercent(), 0);  // nothing counted yet
 }
 
 TEST(BurstFiguresTest, OnlyWholeMillisecondTextsAreAnswers) {
-  EXPECT_EQ(RoundTripOf("23 ms"), 23);
-  EXPECT_EQ(RoundTripOf("0 ms"), 0);
-  EXPECT_EQ(RoundTripOf("2000 ms"), 2000);
+  for (const int ms : {23, 0, 2000}) EXPECT_EQ(RoundTripOf(std::to_string(ms) + " ms"), ms);
   for (const char* text : {"Timeout", "Err", "SZErr", " ms", "ms", "23ms", "-1 ms", "+1 ms",
                            "1.5 ms", " 3 ms", "99999999999 ms", ""}) {
     EXPECT_FALSE(RoundTripOf(text).has_value()) << '"' << text << '"';
@@ -130,6 +129,26 @@ TEST(RunBurstTest, SendsTwentyFourRequestsAndStampsTheLastMinute) {
   EXPECT_EQ(next, 24u);
   EXPECT_EQ(seen, script);
   EXPECT_EQ(m, (Measurement{"06/12/2026-14:05", "25", "21"}));
+}
+
+// The calendar against the standard library's.
+TEST(CalendarTest, DaysMonthsAndIsoTexts) {
+  using namespace std::chrono;
+  for (int d = -800'000; d <= 800'000; d += 997) {
+    const year_month_day expected{sys_days{days{d}}};
+    const CalendarDate date = CivilFromDays(d);
+    ASSERT_EQ(date, (CalendarDate{int(expected.year()), int(unsigned(expected.month())),
+                                  int(unsigned(expected.day()))}))
+        << d;
+    ASSERT_EQ(DaysInMonth(date.year, date.month),
+              int(unsigned(year_month_day_last{expected.year() / expected.month() / last}.day())));
+    ASSERT_EQ(ParseIsoDate(IsoDate(date)), date.year > 0 ? std::optional(date) : std::nullopt);
+    EXPECT_EQ(IsoMinute(MinuteIndex(date, 23, 59) + 1), IsoDate(CivilFromDays(d + 1)) + "T00:00");
+  }
+  for (const char* text : {"2026-02-29", "2026-13-01", "2026-00-10", "2026-1-05", "2026/01/05",
+                           "0000-01-01", "2026-01-0x", " 2026-01-05"}) {
+    EXPECT_FALSE(ParseIsoDate(text).has_value()) << text;
+  }
 }
 
 TEST(CommandLineTest, WholeArgumentTextIsTheHost) {
