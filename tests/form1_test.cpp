@@ -5,26 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QAccessible>
-#include <QAction>
-#include <QApplication>
-#include <QClipboard>
-#include <QComboBox>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QGroupBox>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QLockFile>
-#include <QMenu>
-#include <QMouseEvent>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QThread>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 #include <memory>
 #include <thread>
 
@@ -37,6 +19,8 @@
 #include "ui/systray.h"
 #include "ui/tray_menu.h"
 
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace trelvane {
 namespace {
 
@@ -47,6 +31,7 @@ const QString kCaption = QString::fromUtf8("Trelvane v0.4 par vElUdrak");
 const QString kStopped = QString::fromUtf8("Arr\u00eat");
 const QString kFailed = QString::fromUtf8("Historique non \u00e9crit !");
 const QString kPrompt = QString::fromUtf8("Historiques...(date d\u00e9but)");
+const QString kWaiting = QString::fromUtf8("mesure dans moins d'1 mn...");
 const std::string kMarker = "++++++++++ D\xE9marrage de l'application : 06/12/2026 - 14:04:30";
 const std::string kHeader = "***** 06/12/2026 - 14:04:30";
 const QColor kRed(192, 0, 0), kGreen(0, 128, 0);
@@ -103,8 +88,7 @@ class Form1Test : public ::testing::Test {
   }
   void WriteHistory(const char* text) const {
     QFile file(QString::fromStdString(history_path_));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) > 0);
   }
   // A stored run of `count` measurements a minute apart, the newest at 23:59, loss 50 % each
   // tenth minute and 0 % otherwise, 20 ms each; loaded and replayed.
@@ -141,19 +125,33 @@ class Form1Test : public ::testing::Test {
     Answer(results);
   }
 
-  // The latest and since-start figures: loss, response, loss, response.
-  QStringList Figures() const {
-    return {form_->Label3->text(), form_->Label5->text(), form_->Label7->text(),
-            form_->Label9->text()};
+  // What the window shows: its status, the latest and since-start figures (loss, response, loss,
+  // response) and its caption before the designed one. The tray tip and the accessible names
+  // always say what the caption says.
+  QStringList Shown() const {
+    const QString caption = form_->windowTitle();
+    EXPECT_TRUE(caption.endsWith(kCaption)) << caption.toStdString();
+    EXPECT_EQ(QStringList(
+                  {form_->csys->TrayTip(), form_->accessibleName(), form_->csys->AccessibleName()}),
+              QStringList({caption, caption, caption}));
+    return {form_->Label15->text(), form_->Label3->text(), form_->Label5->text(),
+            form_->Label7->text(),  form_->Label9->text(), caption.chopped(kCaption.size())};
+  }
+  // The graph's hour labels from the oldest, its date, and the scroll buttons that are enabled.
+  QString Graph() const {
+    QStringList shown = {form_->lh1->text(), form_->lh2->text(), form_->lh3->text(),
+                         form_->lh4->text(), "|"};
+    for (QPushButton* b : ScrollButtons()) {
+      if (b->isEnabled()) shown << b->text();
+    }
+    return shown.join(' ');
   }
   // The run state as the enabled controls, the timer and the flag tell it.
   void ExpectRunning(bool running) const {
-    EXPECT_EQ(form_->Command1->isEnabled(), !running);
-    EXPECT_EQ(form_->Combo1->isEnabled(), !running);
-    EXPECT_EQ(form_->URL->isEnabled(), !running);
-    EXPECT_EQ(form_->Command2->isEnabled(), running);
-    EXPECT_EQ(form_->Timer1->isActive(), running);
-    EXPECT_EQ(form_->stop_requested(), !running);
+    const std::vector<bool> idle = {form_->Command1->isEnabled(), form_->Combo1->isEnabled(),
+                                    form_->URL->isEnabled(),      !form_->Command2->isEnabled(),
+                                    !form_->Timer1->isActive(),   form_->stop_requested()};
+    EXPECT_EQ(idle, std::vector<bool>(6, !running));
   }
   std::vector<QPushButton*> ScrollButtons() const {
     return {form_->Command6, form_->Command4, form_->Command3, form_->Command5};
@@ -261,12 +259,11 @@ TEST_F(Form1Test, StartsIdleOrRunsTheCommandLinesHostFromTheTray) {
   form_->Load("");
   EXPECT_EQ(form_->URL->text(), "www.wikipedia.org");
   ExpectRunning(false);
-  EXPECT_EQ(form_->Label15->text(), kStopped);
+  EXPECT_EQ(Shown(), QStringList({kStopped, "0%", "0ms", "0%", "0ms", ""}));
   EXPECT_EQ(TextColour(form_->Label15), QColor(0, 0, 0));
   EXPECT_EQ(form_->Combo1->currentText(), kPrompt);
-  for (QPushButton* b : ScrollButtons()) EXPECT_FALSE(b->isEnabled());
+  EXPECT_EQ(Graph(), "    |");
   EXPECT_TRUE(form_->Command7->isHidden());
-  EXPECT_EQ(form_->csys->TrayTip(), kCaption);
   EXPECT_FALSE(form_->csys->intray());
   EXPECT_TRUE(echo_.hosts.empty());
   EXPECT_EQ(HistoryLines(), std::vector<std::string>{kMarker});
@@ -287,7 +284,7 @@ TEST_F(Form1Test, StartsIdleOrRunsTheCommandLinesHostFromTheTray) {
   EXPECT_EQ(form_->Timer1->interval(), 60000);
   EXPECT_EQ(form_->Timer1->timerType(), Qt::PreciseTimer);
   Answer(Repeat(24, "20 ms"));
-  EXPECT_EQ(form_->csys->TrayTip(), "0% 20ms - " + kCaption);  // followed while in the tray
+  EXPECT_EQ(Shown().last(), "0% 20ms - ");  // the tip follows while in the tray
   QThread::msleep(300);
   form_->OnTimer1Tick();
   EXPECT_LE(form_->Timer1->remainingTime(), 59750);
@@ -297,8 +294,7 @@ TEST_F(Form1Test, StartsIdleOrRunsTheCommandLinesHostFromTheTray) {
   form_->csys->SetAvailableForTesting(false);
   form_->Load("10.0.0.1");
   form_->show();
-  EXPECT_TRUE(form_->isMinimized() && form_->isVisible());
-  EXPECT_FALSE(form_->csys->intray());
+  EXPECT_TRUE(form_->isMinimized() && form_->isVisible() && !form_->csys->intray());
   EXPECT_TRUE(form_->Timer1->isActive());
   form_->setWindowState(Qt::WindowNoState);
   form_->setWindowState(Qt::WindowMinimized);  // minimised by the user
@@ -306,10 +302,12 @@ TEST_F(Form1Test, StartsIdleOrRunsTheCommandLinesHostFromTheTray) {
 }
 
 TEST_F(Form1Test, ABurstShowsItsProgressThenItsFigures) {
-  StartRun();
+  ReplayRun(40);
+  form_->Command1->click();
+  form_->OnTimer1Tick();
   EXPECT_EQ(TextColour(form_->Label15), kRed);
   EXPECT_EQ(form_->series().Item(0)->stamp, "...");
-  for (QPushButton* b : ScrollButtons()) EXPECT_FALSE(b->isEnabled());
+  EXPECT_EQ(Graph(), "21:59 22:59 23:59 06/12/2026 |");  // the last drawing, no scrolling
   EXPECT_FALSE(form_->Command7->isEnabled());
   const int expected[] = {4,  8,  12, 16, 20, 25, 29, 33, 37, 41, 45, 50,
                           54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95, 100};
@@ -319,29 +317,22 @@ TEST_F(Form1Test, ABurstShowsItsProgressThenItsFigures) {
     EXPECT_EQ(form_->series().Item(0)->response, "20");  // rewritten after every request
   }
   EXPECT_TRUE(echo_.pending.empty());
-  EXPECT_EQ(form_->Label15->text(), QString::fromUtf8("mesure dans moins d'1 mn..."));
+  EXPECT_EQ(Shown(), QStringList({kWaiting, "0%", "20ms", "0%", "20ms", "0% 20ms - "}));
   EXPECT_EQ(TextColour(form_->Label15), QColor(192, 64, 0));
   EXPECT_TRUE(form_->Command7->isEnabled());
-  EXPECT_EQ(Figures(), QStringList({"0%", "20ms", "0%", "20ms"}));
   EXPECT_EQ(form_->Label11->text(), "06/12/2026 - 14:04");
-  EXPECT_EQ(form_->windowTitle(), "0% 20ms - " + kCaption);
-  EXPECT_EQ(form_->csys->TrayTip(), form_->windowTitle());
-  EXPECT_EQ(form_->accessibleName(), form_->windowTitle());
-  EXPECT_EQ(form_->csys->AccessibleName(), form_->csys->TrayTip());
 
   clock_.Set(LocalTime{2026, 12, 6, 14, 5, 30});
   RunBurst(Repeat(24, "Timeout"));
   // Since the start: (0 + 100) / 2 and (20 + 2000) / 2, the 2000 counting.
-  EXPECT_EQ(Figures(), QStringList({"100%", "2000ms", "50%", "1010ms"}));
-  EXPECT_EQ(form_->windowTitle(), "100% 2000ms - " + kCaption);
+  EXPECT_EQ(Shown(), QStringList({kWaiting, "100%", "2000ms", "50%", "1010ms", "100% 2000ms - "}));
   std::vector<std::string> mixed = Repeat(7, "Timeout");
   for (int i = 0; i < 16; ++i) mixed.push_back("23 ms");
   mixed.push_back("32 ms");  // 17 answers, 400 ms in all
   RunBurst(mixed);
-  EXPECT_EQ(Figures(), QStringList({"29%", "23ms", "43%", "681ms"}));
+  EXPECT_EQ(Shown().mid(1, 4), QStringList({"29%", "23ms", "43%", "681ms"}));
   EXPECT_EQ(form_->series().Count(), 3);
-  EXPECT_EQ(form_->series().Item(0)->stamp, "06/12/2026-14:05");
-  EXPECT_EQ(form_->lh3->text(), "14:05");  // the graph follows the live run
+  EXPECT_EQ(Graph(), "12:05 13:05 14:05 06/12/2026 |");  // the live run, not the replay
   // A measurement under way: a redraw that meets its placeholder keeps the last drawing.
   form_->OnTimer1Tick();
   form_->OnTimer1Tick();  // a tick during a burst starts no second burst
@@ -354,21 +345,18 @@ TEST_F(Form1Test, ABurstShowsItsProgressThenItsFigures) {
 TEST_F(Form1Test, StopOrGoMidBurstKeepsOnlyTheCountedRequests) {
   StartRun();
   Answer(Repeat(24, "10 ms"));
-  const QString caption = form_->windowTitle();
   form_->OnTimer1Tick();
   Answer({"30 ms", "Timeout", "30 ms", "30 ms", "30 ms"});
   form_->Command2->click();  // while request 6 waits
-  EXPECT_EQ(form_->Label15->text(), kStopped);
   ExpectRunning(false);
+  const QStringList stopped = {kStopped, "0%", "10ms", "0%", "10ms", "0% 10ms - "};
+  EXPECT_EQ(Shown(), stopped);
   Answer({"50 ms"});
   EXPECT_TRUE(echo_.pending.empty()) << "no request after the stop";
   // The reply that came after the stop is neither recorded nor counted, nor shown.
   EXPECT_EQ(form_->series().replies().size(), 5u);
   EXPECT_EQ(*form_->series().Item(0), (Measurement{"06/12/2026-14:04", "20", "30"}));
-  EXPECT_EQ(form_->Label15->text(), kStopped);
-  EXPECT_EQ(Figures(), QStringList({"0%", "10ms", "0%", "10ms"}));
-  EXPECT_EQ(form_->windowTitle(), caption);
-  EXPECT_EQ(form_->csys->TrayTip(), caption);
+  EXPECT_EQ(Shown(), stopped);
   EXPECT_EQ(HistoryLines().size(), 3u);  // marker, header, the first burst's line
 
   // Stopped after the 24th reply, before the burst ends: nothing written either.
@@ -377,7 +365,7 @@ TEST_F(Form1Test, StopOrGoMidBurstKeepsOnlyTheCountedRequests) {
   echo_.Complete("10 ms");
   form_->Stop();
   Yield();
-  EXPECT_EQ(form_->windowTitle(), caption);
+  EXPECT_EQ(Shown(), stopped);
   EXPECT_EQ(HistoryLines().size(), 4u);  // the second run's header only
 
   // GO again before the old burst's request has come back: the old burst goes no further, and
@@ -393,7 +381,7 @@ TEST_F(Form1Test, StopOrGoMidBurstKeepsOnlyTheCountedRequests) {
   EXPECT_TRUE(form_->series().replies().empty());
   RunBurst(Repeat(24, "40 ms"));
   EXPECT_EQ(form_->series().Count(), 1);
-  EXPECT_EQ(Figures(), QStringList({"0%", "40ms", "0%", "40ms"}));
+  EXPECT_EQ(Shown().mid(1, 4), QStringList({"0%", "40ms", "0%", "40ms"}));
 }
 
 TEST_F(Form1Test, HistoryLinesAndTheRunList) {
@@ -421,9 +409,7 @@ TEST_F(Form1Test, HistoryLinesAndTheRunList) {
   EXPECT_EQ(HistoryLines().back(), "***** 06.12.2026 - 15.00.00");
   EXPECT_EQ(form_->Combo1->count(), 1);
   emit form_->Combo1->activated(0);
-  EXPECT_EQ(form_->series().Count(), 1);
-  EXPECT_EQ(form_->lh3->text(), "14.04");
-  EXPECT_EQ(form_->lh4->text(), "06.12.2026");
+  EXPECT_EQ(Graph(), "12.04 13.04 14.04 06.12.2026 |");
 }
 
 TEST_F(Form1Test, ChoosingARunReplaysItAndOnlyIt) {
@@ -434,7 +420,6 @@ TEST_F(Form1Test, ChoosingARunReplaysItAndOnlyIt) {
       "***** 05/12/2026 - 11:00:00\r\n05/12/2026-1x:00 0 20\r\n");
   form_->Load("");
   const QImage grid = form_->Picture1->image();
-  const QString caption = form_->windowTitle();
   ASSERT_EQ(form_->Combo1->count(), 3);
   // Typing a key and pressing Enter loads nothing.
   form_->Combo1->setEditText("05/12/2026 - 09:15:02");
@@ -447,13 +432,12 @@ TEST_F(Form1Test, ChoosingARunReplaysItAndOnlyIt) {
   EXPECT_EQ(*form_->series().Item(0), (Measurement{"05/12/2026-09:16", "4", "25"}));
   EXPECT_TRUE(form_->series().replies().empty());
   EXPECT_FALSE(form_->Timer2->isActive());
-  EXPECT_EQ(form_->lh3->text(), "09:16");
+  EXPECT_EQ(Graph(), "07:16 08:16 09:16 05/12/2026 |");
   emit form_->Combo1->activated(3);  // no such entry: nothing changes
   EXPECT_EQ(form_->series().Count(), 2);
   // Nothing else changes: the labels still show the last live run.
-  EXPECT_EQ(Figures(), QStringList({"0%", "0ms", "0%", "0ms"}));
+  EXPECT_EQ(Shown(), QStringList({kStopped, "0%", "0ms", "0%", "0ms", ""}));
   EXPECT_EQ(form_->Label13->text(), "");
-  EXPECT_EQ(form_->windowTitle(), caption);
   // Its newest line is garbled: the run is drawn from its newest good measurement.
   emit form_->Combo1->activated(1);
   EXPECT_EQ(form_->lh3->text(), "10:01");
@@ -461,18 +445,13 @@ TEST_F(Form1Test, ChoosingARunReplaysItAndOnlyIt) {
   // Nothing in it can be drawn: the empty grid, not the run before.
   emit form_->Combo1->activated(0);
   EXPECT_EQ(form_->Picture1->image(), grid);
-  EXPECT_EQ(form_->lh3->text(), "");
-  EXPECT_FALSE(form_->Command4->isEnabled());
+  EXPECT_EQ(Graph(), "    |");
 }
 
 TEST_F(Form1Test, AReplayDrawsTheGraphAndAStoppedBurstTouchesItNot) {
   ReplayRun(100);
   ASSERT_EQ(form_->series().Count(), 100);
-  EXPECT_EQ(QStringList({form_->lh1->text(), form_->lh2->text(), form_->lh3->text()}),
-            QStringList({"21:59", "22:59", "23:59"}));
-  EXPECT_EQ(form_->lh4->text(), "06/12/2026");
-  EXPECT_TRUE(form_->Command4->isEnabled() && form_->Command6->isEnabled());
-  EXPECT_FALSE(form_->Command3->isEnabled() || form_->Command5->isEnabled());
+  EXPECT_EQ(Graph(), "21:59 22:59 23:59 06/12/2026 | << <");
   // A major grid line at 2000 twips (row 133), clear of any bar; and the 50 % bar of the
   // measurement ten minutes before the newest, at x = 5000 - 11 W (column 302 or 303).
   const QImage image = form_->Picture1->image();
@@ -514,9 +493,10 @@ TEST_F(Form1Test, TheGraphAsAPicture) {
   // Labels are there (ink in lh3's place), scroll buttons are not (the window's plain colour).
   auto ink = [&](QRect r) {
     int dark = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-      for (int x = r.left(); x <= r.right(); ++x)
-        dark += picture.pixelColor(x, y).lightness() < 100;
+    for (int i = 0; i < r.width() * r.height(); ++i) {
+      dark +=
+          picture.pixelColor(r.topLeft() + QPoint(i % r.width(), i / r.width())).lightness() < 100;
+    }
     return dark;
   };
   EXPECT_GT(ink(QRect(537 - 192, 288 - 13, 33, 15)), 5);                        // lh3
@@ -540,9 +520,7 @@ TEST_F(Form1Test, ScrollingByHoldingAButtonOnly) {
   EXPECT_EQ(form_->Timer2->interval(), 50);
   form_->OnTimer2Tick();
   form_->OnTimer2Tick();
-  EXPECT_EQ(form_->scroll_offset(), 2);
-  EXPECT_TRUE(form_->Command3->isEnabled());
-  EXPECT_EQ(form_->lh3->text(), "23:57");
+  EXPECT_EQ(Graph(), "21:57 22:57 23:57 06/12/2026 | << < > >>");
   Press(form_->Command4, Qt::LeftButton, QEvent::MouseButtonRelease);
   EXPECT_FALSE(form_->Timer2->isActive());
 
@@ -553,7 +531,7 @@ TEST_F(Form1Test, ScrollingByHoldingAButtonOnly) {
   form_->OnTimer2Tick();
   form_->OnTimer2Tick();
   EXPECT_EQ(form_->scroll_offset(), 80);
-  EXPECT_FALSE(form_->Command4->isEnabled() || form_->Command6->isEnabled());
+  EXPECT_EQ(Graph(), "20:39 21:39 22:39 06/12/2026 | > >>");
   // The held button is disabled now; its release still reaches it, and ends the repeat.
   ASSERT_EQ(form_->childAt(form_->Command6->geometry().center()), form_->Command6);
   Press(form_->Command6, Qt::RightButton, QEvent::MouseButtonRelease);
@@ -567,8 +545,7 @@ TEST_F(Form1Test, ScrollingByHoldingAButtonOnly) {
   ASSERT_EQ(form_->scroll_offset(), 5);
   Press(form_->Command5, Qt::LeftButton);
   form_->OnTimer2Tick();
-  EXPECT_EQ(form_->scroll_offset(), 0);
-  EXPECT_FALSE(form_->Command3->isEnabled() || form_->Command5->isEnabled());
+  EXPECT_EQ(Graph(), "21:59 22:59 23:59 06/12/2026 | << <");
 
   // A real hold: the repeat ticks by itself; a replay ends it and shows the run from its end.
   Press(form_->Command4, Qt::LeftButton);
@@ -598,13 +575,13 @@ TEST_F(Form1Test, FailuresAreSaidAndTheRunGoesOn) {
   form_->OnTimer1Tick();
   Answer(Repeat(24, "Err"), true);
   const QString not_permitted = QString::fromUtf8("Ping non autoris\u00e9 !");
-  EXPECT_EQ(form_->Label15->text(), not_permitted);
   EXPECT_EQ(TextColour(form_->Label15), kRed);
-  EXPECT_TRUE(form_->Label15->toolTip().contains("sysctl -w net.ipv4.ping_group_range"));
-  EXPECT_TRUE(form_->Label15->toolTip().contains("setcap"));
-  EXPECT_TRUE(form_->Label15->toolTip().contains(QString::fromStdString(history_path_)));
+  for (const QString& part : {QString::fromStdString(history_path_),
+                              QString("sysctl -w net.ipv4.ping_group_range"), QString("setcap")}) {
+    EXPECT_TRUE(form_->Label15->toolTip().contains(part)) << part.toStdString();
+  }
   // What was measured is shown and kept in memory, and the run goes on.
-  EXPECT_EQ(form_->Label3->text(), "100%");
+  EXPECT_EQ(Shown().mid(0, 2), QStringList({not_permitted, "100%"}));
   EXPECT_EQ(form_->series().Count(), 1);
   ExpectRunning(true);
   form_->Command2->click();
@@ -659,8 +636,6 @@ TEST_F(Form1Test, ToTheTrayAndBackAndQuit) {
   // leaves the window minimised in the task bar, until one is there again.
   auto* menu = form_->findChild<TrayMenu*>("TrayMenu");
   ASSERT_NE(menu, nullptr);
-  EXPECT_EQ(menu->restore()->text(), "Restaurer");
-  EXPECT_EQ(menu->quit()->text(), "Quitter");
   menu->restore()->trigger();
   EXPECT_TRUE(form_->isVisible() && !form_->csys->intray());
   form_->Hide();
@@ -669,13 +644,10 @@ TEST_F(Form1Test, ToTheTrayAndBackAndQuit) {
   form_->csys->SetAvailableForTesting(true);
   EXPECT_TRUE(form_->isHidden() && form_->csys->intray());
   form_->Restore();
-  EXPECT_EQ(form_->Picture1->image(), drawing);
 
   // Return in the host box starts a run as GO does; "Quitter" and closing the window end the
   // program at once, in the middle of a burst, writing nothing.
-  QAccessibleInterface* url = QAccessible::queryAccessibleInterface(form_->URL);
-  ASSERT_NE(url, nullptr);
-  EXPECT_EQ(url->text(QAccessible::Name), "URL:");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form_->URL)->text(QAccessible::Name), "URL:");
   QTest::keyClick(form_->URL, Qt::Key_Return);
   ExpectRunning(true);
   RunBurst(Repeat(10, "20 ms"));

@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,27 +37,22 @@ class ReportTest : public ::testing::Test {
     EXPECT_TRUE(BuildReport(path_, options, report, error));
     return report;
   }
-  std::string Written(const ReportOptions& options, ReportFormat format) const {
-    Report report = Build(options);
-    std::FILE* out = std::tmpfile();
-    WriteReport(report, options, "h.txt", format, out);
-    return Rewound(out);
-  }
-  std::string Exported(const ReportOptions& options = {}) const {
-    std::FILE* out = std::tmpfile();
+  // What the report in `format`, or with no format the export, writes.
+  std::string Written(const ReportOptions& options = {},
+                      std::optional<ReportFormat> format = std::nullopt) const {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
     FileError error;
-    EXPECT_TRUE(ExportMeasurements(path_, options, out, error));
-    return Rewound(out);
-  }
-  static std::string Rewound(std::FILE* out) {
-    std::rewind(out);
-    std::string text;
-    char buffer[4096];
-    while (const std::size_t got = std::fread(buffer, 1, sizeof(buffer), out)) {
-      text.append(buffer, got);
+    if (format) {
+      WriteReport(Build(options), options, "h.txt", *format, out);
+    } else {
+      EXPECT_TRUE(ExportMeasurements(path_, options, out, error));
     }
     std::fclose(out);
-    return text;
+    std::string written(text, size);
+    std::free(text);
+    return written;
   }
 
   std::string path_;
@@ -138,6 +135,10 @@ TEST_F(ReportTest, ARunWithNoAnswerAndAnEmptyPeriod) {
 
   ReportOptions later;
   later.since = CalendarDate{2027, 1, 1};
+  later.until = CalendarDate{2027, 1, 31};
+  EXPECT_NE(Written(later, ReportFormat::kJson)
+                .find("\"since\": \"2027-01-01\",\n  \"until\": \"2027-01-31\""),
+            std::string::npos);
   EXPECT_NE(Written(later, ReportFormat::kText).find("Aucune mesure"), std::string::npos);
   EXPECT_NE(Written(later, ReportFormat::kCsv).find("total,,,,0,"), std::string::npos);
 }
@@ -162,7 +163,7 @@ TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
   Write({"***** 06/12/2026 - 09:15:02", "06/12/2026-09:15 0 23", "06/12/2026-09:16 4 25",
          "06/12/2026-09:17 100 2000", "06/12/2026-09:18 3 25", "07.12.2026-10.00 12 19",
          "***** x,\"y\"", "06/12/2026-10:00 0 20"});
-  EXPECT_EQ(Exported(),
+  EXPECT_EQ(Written(),
             "run,datetime,loss_percent,response_ms,answered_of_24\r\n"
             "06/12/2026 - 09:15:02,2026-12-06T09:15,0,23,24\r\n"
             "06/12/2026 - 09:15:02,2026-12-06T09:16,4,25,23\r\n"
