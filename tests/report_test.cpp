@@ -132,6 +132,13 @@ TEST_F(ReportTest, ARunWithNoAnswerAndAnEmptyPeriod) {
   EXPECT_NE(json.find("\"response_ms\": {\"median\": null, \"p95\": null, \"max\": null}"),
             std::string::npos);
   EXPECT_NE(Written({}, ReportFormat::kText).find("aucune réponse"), std::string::npos);
+  // Answers all at 0 ms (a host on the same machine) are answers: their figures are shown.
+  Write({kHeader, "06/12/2026-23:56 0 0", "06/12/2026-23:57 0 0"});
+  EXPECT_NE(Written({}, ReportFormat::kJson)
+                .find("\"response_ms\": {\"median\": 0, \"p95\": 0, \"max\": 0}"),
+            std::string::npos);
+  EXPECT_NE(Written({}, ReportFormat::kText).find("médiane 0 ms, 95e centile 0 ms, maximum 0 ms"),
+            std::string::npos);
 
   ReportOptions later;
   later.since = CalendarDate{2027, 1, 1};
