@@ -147,7 +147,7 @@ TEST_F(ProbeNetworkTest, LoopbackNamesAndNoRoute) {
   EXPECT_EQ(Ping("trelvane-both.test"), "Err");
 }
 
-// Each far host as the responder scripts it (see echo_responder.cpp), over either family.
+// Each far host as the responder scripts it (see network/echo_responder.py), over either family.
 TEST_P(BothFamiliesTest, EveryScriptedAnswerIsReadRight) {
   const struct {
     int host, count;

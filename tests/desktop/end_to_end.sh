@@ -22,7 +22,7 @@ ip netns del "$lab-probe"
 trap 'desktop_cleanup; "$here/../network/netlab.sh" down "$lab"' EXIT
 deadline=$((SECONDS + 240))
 
-"$here/../network/netlab.sh" up "$lab" "$build/tests/echo_responder" || fail "lab set-up"
+"$here/../network/netlab.sh" up "$lab" "$here/../network/echo_responder.py" || fail "lab set-up"
 start_desktop
 
 # The tray icon: the program's window inside trayer's panel, as "x y" of its centre.

@@ -17,7 +17,7 @@ ip netns del "$lab-probe"
 
 cleanup() { "$here/netlab.sh" down "$lab"; rm -rf "${tmp:-}"; }
 trap cleanup EXIT
-"$here/netlab.sh" up "$lab" "$build/tests/echo_responder" || { echo "lab set-up failed"; exit 1; }
+"$here/netlab.sh" up "$lab" "$here/echo_responder.py" || { echo "lab set-up failed"; exit 1; }
 near=$lab-n
 failed=0
 
