@@ -17,7 +17,7 @@
 #include "history/history_file.h"
 #include "history/history_format.h"
 #include "history/history_location.h"
-#include "history_reference.h"
+#include "history_fixture.h"
 
 namespace trelvane {
 namespace {
@@ -26,29 +26,9 @@ namespace fs = std::filesystem;
 using Runs = std::vector<std::string>;
 using Measurements = std::vector<Measurement>;
 
-class HistoryTest : public ::testing::Test {
+class HistoryTest : public testing::HistoryFileTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("trelvane-history-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    path_ = (dir_ / "trelvane.txt").string();
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Writes the text, or the lines each ended by `end`; `append` adds to the end instead.
-  void Write(const std::vector<std::string>& lines, const std::string& end = "\r\n",
-             bool append = false) const {
-    std::ofstream out(path_, append ? std::ios::binary | std::ios::app : std::ios::binary);
-    for (const std::string& line : lines) out << line << end;
-  }
-  std::string Contents() const { return reference::Contents(path_); }
   HistoryFile history() const { return HistoryFile(path_); }
-
-  fs::path dir_;
-  std::string path_;
 };
 
 const std::string kMarker = "++++++++++ D\xE9marrage de l'application : 06/12/2026 - 09:14:58";

@@ -1,36 +1,18 @@
 // Reports and exports of hand-made history files, with answers worked out by hand.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "history/history_report.h"
+#include "history_fixture.h"
 
 namespace trelvane {
 namespace {
 
-namespace fs = std::filesystem;
-
-class ReportTest : public ::testing::Test {
+class ReportTest : public testing::HistoryFileTest {
  protected:
-  void SetUp() override {
-    path_ = (fs::temp_directory_path() /
-             ("trelvane-report-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt"))
-                .string();
-  }
-  void TearDown() override { fs::remove(path_); }
-
-  void Write(const std::vector<std::string>& lines) const {
-    std::ofstream out(path_, std::ios::binary);
-    for (const std::string& line : lines) out << line << "\r\n";
-  }
   Report Build(const ReportOptions& options = {}) const {
     Report report;
     FileError error;
@@ -54,8 +36,6 @@ class ReportTest : public ::testing::Test {
     std::free(text);
     return written;
   }
-
-  std::string path_;
 };
 
 std::vector<std::string> Iso(const std::vector<Stretch>& stretches) {
@@ -67,6 +47,11 @@ std::vector<std::string> Iso(const std::vector<Stretch>& stretches) {
 }
 
 const std::string kHeader = "***** 06/12/2026 - 23:55:00";
+
+// `part` stands somewhere in `text`.
+void ExpectIn(const std::string& text, const std::string& part) {
+  EXPECT_NE(text.find(part), std::string::npos) << part << "\nnot in:\n" << text;
+}
 
 TEST_F(ReportTest, OutageAcrossMidnightAndAGapThatCountsForNothing) {
   Write({"++++++++++ D\xE9marrage de l'application : 06/12/2026 - 23:50:00", kHeader,
@@ -128,26 +113,22 @@ TEST_F(ReportTest, ARunWithNoAnswerAndAnEmptyPeriod) {
   EXPECT_FALSE(r.ResponsePercentile(50).has_value());
   EXPECT_EQ(Iso(r.outages), std::vector<std::string>{"2026-12-06T23:56 2026-12-06T23:57 2"});
   const std::string json = Written({}, ReportFormat::kJson);
-  EXPECT_NE(json.find("\"availability_percent\": 0.00"), std::string::npos);
-  EXPECT_NE(json.find("\"response_ms\": {\"median\": null, \"p95\": null, \"max\": null}"),
-            std::string::npos);
-  EXPECT_NE(Written({}, ReportFormat::kText).find("aucune réponse"), std::string::npos);
+  ExpectIn(json, "\"availability_percent\": 0.00");
+  ExpectIn(json, "\"response_ms\": {\"median\": null, \"p95\": null, \"max\": null}");
+  ExpectIn(Written({}, ReportFormat::kText), "aucune réponse");
   // Answers all at 0 ms (a host on the same machine) are answers: their figures are shown.
   Write({kHeader, "06/12/2026-23:56 0 0", "06/12/2026-23:57 0 0"});
-  EXPECT_NE(Written({}, ReportFormat::kJson)
-                .find("\"response_ms\": {\"median\": 0, \"p95\": 0, \"max\": 0}"),
-            std::string::npos);
-  EXPECT_NE(Written({}, ReportFormat::kText).find("médiane 0 ms, 95e centile 0 ms, maximum 0 ms"),
-            std::string::npos);
+  ExpectIn(Written({}, ReportFormat::kJson),
+           "\"response_ms\": {\"median\": 0, \"p95\": 0, \"max\": 0}");
+  ExpectIn(Written({}, ReportFormat::kText), "médiane 0 ms, 95e centile 0 ms, maximum 0 ms");
 
   ReportOptions later;
   later.since = CalendarDate{2027, 1, 1};
   later.until = CalendarDate{2027, 1, 31};
-  EXPECT_NE(Written(later, ReportFormat::kJson)
-                .find("\"since\": \"2027-01-01\",\n  \"until\": \"2027-01-31\""),
-            std::string::npos);
-  EXPECT_NE(Written(later, ReportFormat::kText).find("Aucune mesure"), std::string::npos);
-  EXPECT_NE(Written(later, ReportFormat::kCsv).find("total,,,,0,"), std::string::npos);
+  ExpectIn(Written(later, ReportFormat::kJson),
+           "\"since\": \"2027-01-01\",\n  \"until\": \"2027-01-31\"");
+  ExpectIn(Written(later, ReportFormat::kText), "Aucune mesure");
+  ExpectIn(Written(later, ReportFormat::kCsv), "total,,,,0,");
 }
 
 TEST_F(ReportTest, EveryFormatCarriesTheSameFigures) {
@@ -156,14 +137,11 @@ TEST_F(ReportTest, EveryFormatCarriesTheSameFigures) {
   const std::string csv = Written({}, ReportFormat::kCsv);
   const std::string json = Written({}, ReportFormat::kJson);
   for (const char* figure : {"66.66", "33.33", "36.00"}) {  // available, clean, mean loss
-    EXPECT_NE(text.find(figure), std::string::npos) << figure;
-    EXPECT_NE(csv.find(figure), std::string::npos) << figure;
-    EXPECT_NE(json.find(figure), std::string::npos) << figure;
+    for (const std::string& written : {text, csv, json}) ExpectIn(written, figure);
   }
-  EXPECT_NE(csv.find("outage,,2026-12-06T23:59,2026-12-06T23:59,1,\r\n"), std::string::npos);
-  EXPECT_NE(json.find("{\"first\": \"2026-12-06T23:59\", \"last\": \"2026-12-06T23:59\", "
-                      "\"minutes\": 1}"),
-            std::string::npos);
+  ExpectIn(csv, "outage,,2026-12-06T23:59,2026-12-06T23:59,1,\r\n");
+  ExpectIn(json,
+           "{\"first\": \"2026-12-06T23:59\", \"last\": \"2026-12-06T23:59\", \"minutes\": 1}");
 }
 
 TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
@@ -183,11 +161,7 @@ TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
 }
 
 TEST(ReportLineTest, StampsByPositionAndFiguresInRange) {
-  struct Case {
-    const char* line;
-    bool read;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, bool> cases[] = {
       {"06/12/2026-09:15 0 23", true},  {"06.12.2026-09.15 100 2000 more", true},
       {"29/02/2024-00:00 0 1", true},   {"29/02/2026-00:00 0 1", false},
       {"06/12/2026-24:00 0 1", false},  {"06/12/2026-09:15 101 1", false},
@@ -195,7 +169,8 @@ TEST(ReportLineTest, StampsByPositionAndFiguresInRange) {
       {"06/12/2026-09:15  0 1", false}, {"...", false},
       {"06/12/2026-09:15 0 x", false},  {"6/12/2026-09:15 0 1", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(ReadMeasurementLine(c.line).has_value(), c.read) << c.line;
+  for (const auto& [line, read] : cases)
+    EXPECT_EQ(ReadMeasurementLine(line).has_value(), read) << line;
   EXPECT_EQ(IsoMinute(ReadMeasurementLine("31/12/2026-23:59 0 1")->minute + 1), "2027-01-01T00:00");
 }
 
