@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,13 +33,10 @@ using Clock = std::chrono::steady_clock;
 
 // The lab's far host `host` (2 to 10), over IPv4 or IPv6: the responder behaves alike on both.
 std::string Lab(int host, bool v6 = false) {
-  if (v6) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "fd00:199:77::%x", host);
-    return text;
-  }
-  const char* prefix = std::getenv("TRELVANE_LAB");
-  return std::string(prefix != nullptr ? prefix : "") + "." + std::to_string(host);
+  char hex[8];
+  std::snprintf(hex, sizeof(hex), "%x", host);
+  return v6 ? "fd00:199:77::" + std::string(hex)
+            : std::getenv("TRELVANE_LAB") + ("." + std::to_string(host));
 }
 
 class ProbeNetworkTest : public ::testing::Test {
@@ -85,48 +83,37 @@ void ExpectAbout20(std::vector<std::string> results) {
   EXPECT_TRUE(results.size() < 3 || median == 20 || median == 21) << "median " << median;
 }
 
-// Starts ping floods with these arguments; ended with SIGINT when the returned object goes.
-struct Floods {
-  explicit Floods(const std::vector<std::vector<std::string>>& commands) {
-    for (const auto& command : commands) {
-      const pid_t pid = fork();
-      if (pid == 0) {
-        std::vector<char*> argv;
-        for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        execvp("ping", argv.data());
-        _exit(127);
-      }
-      pids.push_back(pid);
-    }
-    usleep(300'000);
+// Runs `count` ping floods with these arguments while `measure` runs; true when every flood ran
+// and ended well.
+bool WhileFlooding(std::vector<const char*> arguments, int count,
+                   const std::function<void()>& measure) {
+  arguments.insert(arguments.begin(), "ping");
+  arguments.push_back(nullptr);
+  std::vector<pid_t> floods(count);
+  for (pid_t& pid : floods) {
+    posix_spawnp(&pid, "ping", nullptr, nullptr, const_cast<char**>(arguments.data()), environ);
   }
-  // True when every flood ran and ended well.
-  bool Stop() {
-    bool ran = true;
-    for (const pid_t pid : pids) {
-      int status = 0;
-      kill(pid, SIGINT);
-      waitpid(pid, &status, 0);
-      ran = ran && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-    pids.clear();
-    return ran;
+  usleep(300'000);
+  measure();
+  bool ran = true;
+  for (const pid_t pid : floods) {
+    int status = 0;
+    kill(pid, SIGINT);
+    waitpid(pid, &status, 0);
+    ran = ran && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
-  ~Floods() { Stop(); }
-  std::vector<pid_t> pids;
-};
+  return ran;
+}
 
 TEST_F(ProbeNetworkTest, UsesTheExpectedSocket) {
   const char* expected = std::getenv("TRELVANE_EXPECT_SOCKET");
   ASSERT_NE(expected, nullptr);
   // The prober tries the datagram socket first, so this tells which one it ends up with.
-  for (const int family : {AF_INET, AF_INET6}) {
-    const int fd = socket(
-        family, SOCK_DGRAM,
-        family == AF_INET ? static_cast<int>(IPPROTO_ICMP) : static_cast<int>(IPPROTO_ICMPV6));
-    if (fd >= 0) close(fd);
+  for (const auto& [family, protocol] :
+       {std::pair{AF_INET, int{IPPROTO_ICMP}}, {AF_INET6, int{IPPROTO_ICMPV6}}}) {
+    const int fd = socket(family, SOCK_DGRAM, protocol);
     EXPECT_EQ(fd >= 0 ? "datagram" : "raw", std::string(expected)) << family;
+    if (fd >= 0) close(fd);
   }
 }
 
@@ -194,22 +181,21 @@ TEST_P(BothFamiliesTest, EveryScriptedAnswerIsReadRight) {
 }
 
 TEST_F(ProbeNetworkTest, ForeignPingFloodChangesNothing) {
-  Floods flood({{"ping", "-q", "-i", "0.01", "-w", "20", Lab(8)}});
   std::vector<std::string> results;
-  for (int i = 0; i < 10; ++i) results.push_back(Ping(Lab(8)));
+  const std::string target = Lab(8);
+  EXPECT_TRUE(WhileFlooding({"-q", "-i", "0.01", "-w", "20", target.c_str()}, 1, [&] {
+    for (int i = 0; i < 10; ++i) results.push_back(Ping(target));
+  })) << "the flood did not run";
   ExpectAbout20(results);
-  EXPECT_TRUE(flood.Stop()) << "the flood did not run";
 }
 
 TEST_P(BothFamiliesTest, HeavyForeignEchoTrafficMakesNoFalseLoss) {
   // Flood pings on loopback: tens of thousands of echo replies a second that every raw ICMP socket
   // of the host sees. None of our requests may be lost to them.
-  const std::vector<std::string> flood = {"ping", "-q", "-f",   "-w",
-                                          "12",   "-s", "1000", GetParam() ? "::1" : "127.0.0.1"};
-  Floods floods({flood, flood, flood});
   int lost = 0;
-  for (int i = 0; i < 48; ++i) lost += Milliseconds(Ping(Lab(8))) < 0;
-  floods.Stop();
+  WhileFlooding({"-q", "-f", "-w", "12", "-s", "1000", GetParam() ? "::1" : "127.0.0.1"}, 3, [&] {
+    for (int i = 0; i < 48; ++i) lost += Milliseconds(Ping(Lab(8))) < 0;
+  });
   EXPECT_EQ(lost, 0);
 }
 
