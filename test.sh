@@ -49,7 +49,7 @@ tail -n 3 "$log/other-builds"
 
 phase "history readers under libFuzzer (clang), 60 seconds"
 corpus=$(mktemp -d)
-cp tests/fuzz/corpus/* "$corpus/"
+cp fuzz/corpus/* "$corpus/"
 build-fuzz/history_fuzz -max_total_time=60 -max_len=4096 -artifact_prefix=build-fuzz/ \
   -print_final_stats=1 "$corpus" 2>&1 |
   tail -n 40

@@ -7,10 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
-
-#include "history_reference.h"
 
 namespace trelvane::testing {
 
@@ -32,7 +31,11 @@ class HistoryFileTest : public ::testing::Test {
     std::ofstream out(path_, append ? std::ios::binary | std::ios::app : std::ios::binary);
     for (const std::string& line : lines) out << line << end;
   }
-  std::string Contents() const { return reference::Contents(path_); }
+  std::string Contents() const {
+    std::ostringstream contents;
+    contents << std::ifstream(path_, std::ios::binary).rdbuf();
+    return contents.str();
+  }
 
   std::filesystem::path dir_;
   std::string path_;

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "../history_reference.h"
 #include "history/history_file.h"
 #include "history/history_report.h"
+#include "history_reference.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // The history file's reading rules, written the plain way: the whole file as lines, the run list
-// with its two counters, and the replay line by line. Tests compare the fast readers with these.
+// with its two counters, and the replay line by line. The fuzzer compares the fast readers with
+// these.
 
 #include <cstdint>
 #include <fstream>
