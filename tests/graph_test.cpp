@@ -38,14 +38,14 @@ MeasurementSeries Series(const std::vector<Item>& newest_first,
   return series;
 }
 
-// `count` measurements a minute apart, newest at 23:59 of one day going back.
+// `count` measurements a minute apart, newest at 23:59 of one day going back; item i has loss
+// i % 10 and response 20 + i % 30.
 MeasurementSeries MinuteSeries(int count) {
   std::vector<Item> items;
-  for (int i = 0; i < count; ++i) {
-    const int minute = 23 * 60 + 59 - i;
-    char time[6];
-    std::snprintf(time, sizeof(time), "%02d:%02d", minute / 60, minute % 60);
-    items.push_back({time, i % 10, 20 + i % 30});
+  for (int i = 0, minute = 24 * 60 - 1; i < count; ++i, --minute) {
+    items.push_back({std::to_string(100 + minute / 60).substr(1) + ":" +
+                         std::to_string(100 + minute % 60).substr(1),
+                     i % 10, 20 + i % 30});
   }
   return Series(items);
 }
@@ -187,13 +187,13 @@ TEST(DrawGraphTest, IncompleteItemsArePassedOver) {
   EXPECT_EQ(OfColour(g, kAverageColour).size(), 5u);    // items 8 to 12: none reaching item 0
 
   MeasurementSeries odd;
-  for (const Measurement& m : std::vector<Measurement>{{"06/12/2026-14:30", "0", "20"},
-                                                       {"short", "0", "20"},
-                                                       {"06/12/2026-14:32", "x", "20"},
-                                                       {"06/12/2026-14:33", "0", ""},
-                                                       {"06/12/2026-25:99", "0", "20"},
-                                                       {"06/12/2026-14:35", "4", "30"}}) {
-    odd.Prepend(m);
+  for (const auto& [stamp, loss, response] : {std::tuple{"06/12/2026-14:30", "0", "20"},
+                                              {"short", "0", "20"},
+                                              {"06/12/2026-14:32", "x", "20"},
+                                              {"06/12/2026-14:33", "0", ""},
+                                              {"06/12/2026-25:99", "0", "20"},
+                                              {"06/12/2026-14:35", "4", "30"}}) {
+    odd.Prepend({stamp, loss, response});
   }
   const GraphDrawing h = DrawGraph(odd, 0).value();
   EXPECT_EQ(OfColour(h, kLossBarColour).size(), 2u);
