@@ -2,6 +2,7 @@
 // of the platform backend. Prints one burst's measurement line for the host given.
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "graph/axes.h"
 #include "history/history_file.h"
@@ -15,14 +16,13 @@ int main(int argc, char** argv) {
   const std::unique_ptr<trelvane::EchoService> service = trelvane::MakeSystemEchoService();
   const trelvane::Pinger pinger(*service);
   const trelvane::SystemClock clock;
-  const trelvane::Measurement m = trelvane::RunBurst(
-      [&] { return pinger.Ping(argv[1]); }, clock,
-      [](std::string_view result) { std::printf("%.*s\n", int(result.size()), result.data()); });
-  std::printf("%s (y %.2f)\n", trelvane::MeasurementLine(m).c_str(), trelvane::ResponseY(20));
+  const std::string line = trelvane::MeasurementLine(
+      trelvane::RunBurst([&] { return pinger.Ping(argv[1]); }, clock, [](std::string_view) {}));
   // The history file's backend, on a file in the current folder.
   trelvane::HistoryFile history("trelvane-link-check.txt");
   history.AppendRunHeader(trelvane::RunHeader(clock.Now(), clock.separators()));
-  history.AppendMeasurement(trelvane::MeasurementLine(m));
-  std::printf("%zu runs\n", history.RunList().value_or(std::vector<std::string>{}).size());
+  history.AppendMeasurement(line);
+  std::printf("%s (y %.2f), %zu runs\n", line.c_str(), trelvane::ResponseY(20),
+              history.RunList().value_or(std::vector<std::string>{}).size());
   return 0;
 }
