@@ -185,19 +185,6 @@ TEST(DrawGraphTest, IncompleteItemsArePassedOver) {
   EXPECT_EQ(OfColour(g, kLossBarColour).size(), 12u);
   EXPECT_EQ(OfColour(g, kResponseColour).size(), 11u);  // none from item 1 to "..."
   EXPECT_EQ(OfColour(g, kAverageColour).size(), 5u);    // items 8 to 12: none reaching item 0
-
-  MeasurementSeries odd;
-  for (const auto& [stamp, loss, response] : {std::tuple{"06/12/2026-14:30", "0", "20"},
-                                              {"short", "0", "20"},
-                                              {"06/12/2026-14:32", "x", "20"},
-                                              {"06/12/2026-14:33", "0", ""},
-                                              {"06/12/2026-25:99", "0", "20"},
-                                              {"06/12/2026-14:35", "4", "30"}}) {
-    odd.Prepend({stamp, loss, response});
-  }
-  const GraphDrawing h = DrawGraph(odd, 0).value();
-  EXPECT_EQ(OfColour(h, kLossBarColour).size(), 2u);
-  EXPECT_TRUE(OfColour(h, kResponseColour).empty());
 }
 
 TEST(ScrollTickTest, Bounds) {
