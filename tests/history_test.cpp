@@ -224,10 +224,9 @@ TEST_F(HistoryTest, TheWorkingFoldersFileElseAPrivateDataFolder) {
     std::string path;
     Why why;
   } cases[] = {
-      {true, "/x", "/home/u", "/work/trelvane.txt", Why::kWorkingDirectory},
-      {false, std::nullopt, "/home/u", "/home/u/.local/share/trelvane/trelvane.txt",
-       Why::kDataHome},
-      {false, "data", "/home/u", "/home/u/.local/share/trelvane/trelvane.txt", Why::kDataHome},
+      {true, "/x", "/h", "/work/trelvane.txt", Why::kWorkingDirectory},
+      {false, std::nullopt, "/h", "/h/.local/share/trelvane/trelvane.txt", Why::kDataHome},
+      {false, "data", "/h", "/h/.local/share/trelvane/trelvane.txt", Why::kDataHome},  // relative
       {false, std::nullopt, std::nullopt, "/work/trelvane.txt", Why::kFallback},
   };
   for (const auto& c : cases) {
@@ -247,6 +246,9 @@ TEST_F(HistoryTest, TheWorkingFoldersFileElseAPrivateDataFolder) {
   ASSERT_TRUE(HistoryFile(path).Append("x 1 2").ok);
   EXPECT_EQ(fs::status(dir_ / "data" / "trelvane").permissions() & fs::perms::all,
             fs::perms::owner_all);
+  // Anything named trelvane.txt here, even a link to nowhere, is the user's choice of place.
+  fs::create_symlink("/nowhere", "trelvane.txt");
+  EXPECT_EQ(SystemHistoryLocation().why, HistoryLocation::Why::kWorkingDirectory);
   unsetenv("XDG_DATA_HOME");
   fs::current_path(before);
 }
