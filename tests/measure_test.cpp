@@ -108,7 +108,7 @@ TEST(RunBurstTest, SendsTwentyFourRequestsAndStampsTheLastMinute) {
 // The calendar against the standard library's.
 TEST(CalendarTest, DaysMonthsAndIsoTexts) {
   using namespace std::chrono;
-  for (int d = -800'000; d <= 800'000; d += 997) {
+  for (int d = -900'000; d <= 800'000; d += 997) {
     const year_month_day expected{sys_days{days{d}}};
     const CalendarDate date = CivilFromDays(d);
     ASSERT_EQ(date, (CalendarDate{int(expected.year()), int(unsigned(expected.month())),
@@ -120,7 +120,7 @@ TEST(CalendarTest, DaysMonthsAndIsoTexts) {
     EXPECT_EQ(IsoMinute(MinuteIndex(date, 23, 59) + 1), IsoDate(CivilFromDays(d + 1)) + "T00:00");
   }
   for (const char* text : {"2026-02-29", "2026-13-01", "2026-00-10", "2026-1-05", "2026/01/05",
-                           "0000-01-01", "2026-01-0x", "2026-01-2/", " 2026-01-05"}) {
+                           "0000-01-01", "2026-01-0x", "2026-01-1:", " 2026-01-05"}) {
     EXPECT_FALSE(ParseIsoDate(text).has_value()) << text;
   }
   EXPECT_EQ(ParseIsoDate("0001-01-01"), (CalendarDate{1, 1, 1}));
