@@ -4,7 +4,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 failed=0
 
-files=$(find probe measure history graph ui tests bench -name '*.cpp' -o -name '*.h')
+files=$(find probe measure history graph ui tests bench fuzz -name '*.cpp' -o -name '*.h')
 if ! clang-format --dry-run -Werror $files; then
   echo "FAILED: run clang-format -i on the files above"; failed=1
 fi
