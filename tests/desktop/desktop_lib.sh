@@ -22,11 +22,20 @@ desktop_cleanup() {
 }
 trap desktop_cleanup EXIT
 
+# Two tests starting servers at once can race for a display: a server that names its display but
+# takes no client is ended and another started.
 start_xvfb() {
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-  pids+=($!)
-  for _ in $(seq 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$tmp/display")"
+  local xvfb
+  for _ in 1 2 3; do
+    : >"$tmp/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+    xvfb=$!
+    pids+=("$xvfb")
+    for _ in $(seq 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+    export DISPLAY=":$(cat "$tmp/display")"
+    for _ in $(seq 20); do xdotool getdisplaygeometry >/dev/null 2>&1 && return 0; sleep 0.1; done
+    kill "$xvfb" 2>/dev/null
+  done
 }
 
 start_desktop() {
