@@ -38,9 +38,9 @@ scripts/check-package.sh build
 phase "AddressSanitizer + UndefinedBehaviorSanitizer, a minute of fuzzing, the Windows cross build"
 wait "$asan_build" || { cat "$log/asan-build"; exit 1; }
 # The history readers under libFuzzer (clang) for 60 seconds, and the Windows cross build of the
-# display-free libraries, beside the sanitizer tests that keep no time; the fuzzer goes before the
-# build, the tests before both. The lab's tests time answers to the millisecond: they come after,
-# on a quiet machine.
+# display-free libraries, beside the sanitizer tests that keep no time (the tests have the CPU
+# first, the fuzzer next, the build last). The lab's tests time answers to the millisecond: they
+# come after, on a quiet machine.
 asan_env=(env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1)
 cp fuzz/corpus/* "$corpus/"
 nice -n 10 build-fuzz/history_fuzz -max_total_time=60 -max_len=4096 -artifact_prefix=build-fuzz/ \
