@@ -44,8 +44,7 @@ std::string_view RunKey(std::string_view header) {
   return header.size() <= kRunKeyLength ? header : header.substr(header.size() - kRunKeyLength);
 }
 
-WriteResult HistoryFile::AppendLines(std::string_view lines,
-                                     std::optional<FileId>* written_to) const {
+std::optional<StoredFile> HistoryFile::OpenToAppend(WriteResult& failure) const {
   FileError error;
   std::optional<StoredFile> file = StoredFile::OpenForAppending(path_, error);
   if (!file && error.kind == FileError::Kind::kSystem && error.error_number == ENOENT &&
@@ -53,47 +52,57 @@ WriteResult HistoryFile::AppendLines(std::string_view lines,
     file =
         StoredFile::OpenForAppending(path_, error);  // its folder was missing: made on first write
   }
-  if (!file) return Failure(error);
-  if (written_to != nullptr) *written_to = file->id();
+  if (!file) failure = Failure(error);
+  return file;
+}
+
+WriteResult HistoryFile::AppendTo(StoredFile& file, std::string_view lines,
+                                  std::optional<FilePlace>* end) const {
   std::string out;
   // A last line cut between its CR and its LF only lacks the LF; one cut anywhere else lacks both.
   char last = '\n';
-  if (file->size() > 0 && file->ReadAt(file->size() - 1, &last, 1) == 1) {
+  if (file.size() > 0 && file.ReadAt(file.size() - 1, &last, 1) == 1) {
     if (last == '\r') out += '\n';
     if (last != '\r' && last != '\n') out += kLineEnd;
   }
   out += lines;
-  if (!file->AppendAll(out, error)) return Failure(error);
+  FileError error;
+  if (!file.AppendAll(out, error)) return Failure(error);
+  if (end != nullptr) *end = FilePlace::In(file, file.size());
   return WriteResult{};
 }
 
 WriteResult HistoryFile::Append(std::string_view line) const {
-  std::string out(line);
-  out += kLineEnd;
-  return AppendLines(out, nullptr);
+  WriteResult result;
+  std::optional<StoredFile> file = OpenToAppend(result);
+  if (!file) return result;
+  return AppendTo(*file, std::string(line) + std::string(kLineEnd), nullptr);
 }
 
 WriteResult HistoryFile::AppendRunHeader(std::string_view header) {
   run_header_ = header;
-  run_file_.reset();
-  std::optional<FileId> written_to;
-  WriteResult result = AppendLines(std::string(header) + std::string(kLineEnd), &written_to);
-  if (result.ok) run_file_ = written_to;
-  return result;
+  run_end_.reset();
+  WriteResult result;
+  std::optional<StoredFile> file = OpenToAppend(result);
+  if (!file) return result;
+  return AppendTo(*file, run_header_ + std::string(kLineEnd), &run_end_);
 }
 
 WriteResult HistoryFile::AppendMeasurement(std::string_view line) {
-  // The file the header went to, if it is still in its place.
-  const std::optional<FileId> now = StoredFile::IdentityOf(path_);
-  const bool again = !run_header_.empty() && (!run_file_ || !now || *now != *run_file_);
+  WriteResult result;
+  std::optional<StoredFile> file = OpenToAppend(result);
+  if (!file) return result;
+  // The file still holds what this run wrote last, where it wrote it; else it is another file (or
+  // the same one cut short) and the run begins again in it with its header.
+  const bool again = !run_header_.empty() && (!run_end_ || !run_end_->HeldBy(*file));
   std::string out;
   if (again) out = run_header_ + std::string(kLineEnd);
   out += line;
   out += kLineEnd;
-  std::optional<FileId> written_to;
-  WriteResult result = AppendLines(out, &written_to);
+  std::optional<FilePlace> end;
+  result = AppendTo(*file, out, &end);
   if (result.ok) {
-    run_file_ = written_to;
+    run_end_ = std::move(end);
     result.header_written_again = again;
   }
   return result;
@@ -105,12 +114,13 @@ std::optional<std::vector<std::string>> HistoryFile::RunList() {
     run_list_.reset();
     return std::nullopt;
   }
-  if (!run_list_ || run_list_->file != file->id() || file->size() < run_list_->offset) {
-    // A new file, or one cut short: read it all again.
-    run_list_ = RunListState{file->id(), 0, {}, std::nullopt};
+  if (!run_list_ || !run_list_->read_to.HeldBy(*file)) {
+    // A new file, or one cut short or rewritten: read it all again.
+    run_list_ = RunListState{FilePlace{file->id(), 0, {}}, {}, std::nullopt};
   }
   RunListState& state = *run_list_;
-  LineReader reader(*file, state.offset, block_bytes_, max_line_bytes_);
+  std::uint64_t offset = state.read_to.offset;
+  LineReader reader(*file, state.read_to.offset, block_bytes_, max_line_bytes_);
   std::optional<std::string> last_cut_entry;  // from a last line still without its line end
   StoredLine line;
   for (;;) {
@@ -124,22 +134,25 @@ std::optional<std::vector<std::string>> HistoryFile::RunList() {
       if (!EndsARun(line.text)) state.entries.push_back(*state.pending);
       state.pending.reset();
       if (IsRunHeader(line.text)) state.pending = std::string(line.tail);
-      state.offset = reader.offset();
+      offset = reader.offset();
       continue;
     }
     if (!reader.SkipToRunHeader()) {
-      if (!reader.failed()) state.offset = reader.offset();
+      if (!reader.failed()) offset = reader.offset();
       break;
     }
     if (!reader.Next(line) || line.last_and_cut) break;  // a header as the cut last line: no entry
     state.pending = std::string(line.tail);
-    state.offset = reader.offset();
+    offset = reader.offset();
   }
-  if (reader.failed()) {
+  std::optional<FilePlace> read_to;
+  if (!reader.failed()) read_to = FilePlace::In(*file, offset);
+  if (!read_to) {
     read_error_ = FileError{FileError::Kind::kSystem, EIO};
     run_list_.reset();
     return std::nullopt;
   }
+  state.read_to = std::move(*read_to);
   std::vector<std::string> runs;
   runs.reserve(state.entries.size() + 1);
   if (last_cut_entry) runs.push_back(*last_cut_entry);

@@ -43,14 +43,15 @@ class HistoryFile {
   WriteResult Append(std::string_view line) const;
   // Appends the header of a new run and remembers the file it went to.
   WriteResult AppendRunHeader(std::string_view header);
-  // Appends a measurement line of the run begun last. When the file is no longer the one its header
-  // went to (deleted or replaced meanwhile), the header is written again first.
+  // Appends a measurement line of the run begun last. When the file no longer holds what the run
+  // wrote last where it wrote it (deleted, replaced, rotated or cut meanwhile, whatever identity
+  // the new file has), the header is written again first.
   WriteResult AppendMeasurement(std::string_view line);
 
   // The run keys, newest first: one entry per run header whose next line is a measurement line
   // (exists, is not empty, and begins neither with "*****" nor with "+++++"). Nothing when the
   // file cannot be read. The list is kept from one call to the next, and only what was appended
-  // since is read, unless the file shrank or was replaced.
+  // since is read, unless the file no longer holds the bytes last read (cut, replaced, rotated).
   std::optional<std::vector<std::string>> RunList();
 
   // The measurements of every run whose header has the key `key`, in file order. A run's lines end
@@ -65,20 +66,22 @@ class HistoryFile {
  private:
   // Where the run list stood after the last complete line it read.
   struct RunListState {
-    FileId file;
-    std::uint64_t offset;
+    FilePlace read_to;
     std::vector<std::string> entries;    // oldest first
     std::optional<std::string> pending;  // the key of a header whose next line is still to come
   };
 
-  WriteResult AppendLines(std::string_view lines, std::optional<FileId>* written_to) const;
+  std::optional<StoredFile> OpenToAppend(WriteResult& failure) const;
+  // Appends `lines` to the open file, ending a cut last line first; `end` gets where they ended.
+  WriteResult AppendTo(StoredFile& file, std::string_view lines,
+                       std::optional<FilePlace>* end) const;
 
   std::string path_;
   std::size_t block_bytes_;
   std::size_t max_line_bytes_;
   std::optional<RunListState> run_list_;
   std::string run_header_;
-  std::optional<FileId> run_file_;
+  std::optional<FilePlace> run_end_;  // where this run's last write ended
   mutable FileError read_error_;
 };
 

@@ -1,9 +1,38 @@
 #include "history/history_store.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace trelvane {
+namespace {
+
+bool same_identity_for_testing = false;
+
+}  // namespace
+
+void SetSameIdentityForTesting(bool same) { same_identity_for_testing = same; }
+
+FileId StoredFile::id() const { return same_identity_for_testing ? FileId{} : id_; }
+
+std::optional<FilePlace> FilePlace::In(const StoredFile& file, std::uint64_t offset) {
+  const std::uint64_t length = std::min<std::uint64_t>(offset, kFingerprintBytes);
+  FilePlace place{file.id(), offset, std::string(length, '\0')};
+  std::size_t got = 0;
+  while (got < length) {
+    const std::int64_t read = file.ReadAt(offset - length + got, place.before.data() + got,
+                                          static_cast<std::size_t>(length - got));
+    if (read <= 0) return std::nullopt;
+    got += static_cast<std::size_t>(read);
+  }
+  return place;
+}
+
+bool FilePlace::HeldBy(const StoredFile& file) const {
+  if (file.id() != this->file || file.size() < offset) return false;
+  const std::optional<FilePlace> now = In(file, offset);
+  return now && now->before == before;
+}
 
 StoredFile::StoredFile(StoredFile&& other) noexcept
     : handle_(other.handle_), id_(other.id_), size_(other.size_) {

@@ -22,10 +22,13 @@ struct FileError {
 std::string DescribeError(const FileError& error);
 std::string DescribeErrorFrench(const FileError& error);
 
-// What makes a file the same file: it is another one once deleted and created again, or replaced.
+// What the file system says makes a file the same file. Not enough on its own: ext4 and others
+// give a file created after a deletion the number of the file just deleted, so a reader also checks
+// the bytes it stopped after (`FilePlace`).
 struct FileId {
   std::uint64_t device = 0;
-  std::uint64_t inode = 0;
+  std::uint64_t inode = 0;  // the file index on Windows
+  std::uint64_t birth = 0;  // the creation time where the file system keeps one, else 0
   bool operator==(const FileId&) const = default;
 };
 
@@ -48,11 +51,7 @@ class StoredFile {
   static std::optional<StoredFile> OpenForAppending(const std::string& path, FileError& error) {
     return Open(path, true, error);
   }
-  // The identity of the file at `path` as it stands now (a link is not followed); nothing when
-  // there is no file there.
-  static std::optional<FileId> IdentityOf(const std::string& path);
-
-  FileId id() const { return id_; }
+  FileId id() const;
   std::uint64_t size() const { return size_; }
 
   // Reads up to `size` bytes at `offset`: the count read, 0 at the end, -1 on an error.
@@ -71,5 +70,23 @@ class StoredFile {
   FileId id_;
   std::uint64_t size_ = 0;
 };
+
+// A place in a file that a reader or writer got to, with the bytes just before it: the file is
+// still the one it read or wrote up to there when it has the same identity, is at least that long,
+// and still holds those bytes there.
+struct FilePlace {
+  static constexpr std::size_t kFingerprintBytes = 256;
+
+  FileId file;
+  std::uint64_t offset = 0;
+  std::string before;  // the last kFingerprintBytes bytes before `offset` (fewer near the start)
+
+  // The place `offset` in `file`; nothing when the bytes cannot be read.
+  static std::optional<FilePlace> In(const StoredFile& file, std::uint64_t offset);
+  bool HeldBy(const StoredFile& file) const;
+};
+
+// Tests stand in for a file system that reuses identities: while set, every file has the same one.
+void SetSameIdentityForTesting(bool same);
 
 }  // namespace trelvane

@@ -179,6 +179,64 @@ TEST_F(HistoryTest, ARunWhoseFileVanishedGetsItsHeaderAgain) {
   EXPECT_EQ(file.Replay(kA).value().size(), 2u);
 }
 
+// A file system that gives a new file the number of the one just deleted (ext4 does) must not
+// make a new file look like the old one: neither to the run list, which would resume in the middle
+// of the new file, nor to the writer, which would leave the run's new lines without a header.
+TEST_F(HistoryTest, AFileInTheOldOnesPlaceIsReadAgainWhateverItsIdentity) {
+  SetSameIdentityForTesting(true);
+  struct Case {
+    const char* how;
+    std::function<void(std::uint64_t read_to)> replace;
+    Runs runs;
+  };
+  const auto write_other = [this](const std::string& bytes) {
+    std::ofstream(path_, std::ios::binary) << bytes;
+  };
+  const std::vector<Case> cases = {
+      {"deleted, then made again by our own write", [this](std::uint64_t) { fs::remove(path_); },
+       Runs{kA}},
+      {"another program's shorter file", [&](std::uint64_t) { write_other(kMarker + "\r\n"); },
+       Runs{kA}},
+      {"another program's file of the same size",
+       [&](std::uint64_t read_to) {
+         write_other(kRunC + "\r\n" + std::string(read_to - kRunC.size() - 4, 'c') + "\r\n");
+       },
+       Runs{kA, kC}},
+      {"another program's longer file",
+       [&](std::uint64_t read_to) {
+         std::string bytes = kRunC + "\r\n";
+         while (bytes.size() <= 2 * read_to) bytes += "07/12/2026-08:00 0 9\r\n";
+         write_other(bytes);
+       },
+       Runs{kA, kC}},
+      {"rotated by a rename, then a new file",
+       [&](std::uint64_t read_to) {
+         fs::rename(path_, dir_ / "trelvane.txt.1");
+         write_other(kMarker + "\r\n" + std::string(read_to, 'x') + "\r\n");
+       },
+       Runs{kA}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    fs::remove(path_);
+    HistoryFile file(path_);
+    ASSERT_TRUE(file.Append(kMarker).ok);
+    ASSERT_TRUE(file.AppendRunHeader(kRunA).ok);
+    for (const char* line :
+         {"06/12/2026-09:15 0 1", "06/12/2026-09:16 0 2", "06/12/2026-09:17 0 3"})
+      ASSERT_FALSE(file.AppendMeasurement(line).header_written_again);
+    ASSERT_EQ(file.RunList().value(), Runs{kA});
+    c.replace(fs::file_size(path_));
+    EXPECT_TRUE(file.AppendMeasurement("06/12/2026-09:18 8 4").header_written_again);
+    EXPECT_FALSE(file.AppendMeasurement("06/12/2026-09:19 8 5").header_written_again);
+    EXPECT_EQ(file.RunList().value(), c.runs);
+    const Measurements replayed = file.Replay(kA).value();
+    ASSERT_EQ(replayed.size(), 2u);
+    EXPECT_EQ(replayed[1].response, "5");
+  }
+  SetSameIdentityForTesting(false);
+}
+
 TEST_F(HistoryTest, RunListReadsOnlyWhatWasAppended) {
   HistoryFile file(path_);
   Write({kMarker, kRunA, "a 1 2"});

@@ -15,6 +15,19 @@ namespace {
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
+// The creation time in nanoseconds where the system and file system keep one (statx), else 0.
+std::uint64_t BirthOf(int fd) {
+#ifdef STATX_BTIME
+  struct statx info {};
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &info) == 0 && (info.stx_mask & STATX_BTIME) != 0) {
+    return static_cast<std::uint64_t>(info.stx_btime.tv_sec) * 1000000000u + info.stx_btime.tv_nsec;
+  }
+#else
+  (void)fd;
+#endif
+  return 0;
+}
+
 // Takes the size and identity of a just-opened file, or refuses it when it is not a regular file.
 bool Checked(int fd, FileError& error, FileId& id, std::uint64_t& size) {
   struct stat info {};
@@ -28,7 +41,8 @@ bool Checked(int fd, FileError& error, FileId& id, std::uint64_t& size) {
   }
   // Reads and writes go on blocking: a regular file never makes them wait long.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  id = FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  id = FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+              BirthOf(fd)};
   size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
@@ -58,12 +72,6 @@ std::optional<StoredFile> StoredFile::Open(const std::string& path, bool append,
   file.handle_ = fd;
   if (!Checked(fd, error, file.id_, file.size_)) return std::nullopt;
   return file;
-}
-
-std::optional<FileId> StoredFile::IdentityOf(const std::string& path) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0) return std::nullopt;
-  return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
 std::int64_t StoredFile::ReadAt(std::uint64_t offset, char* data, std::size_t size) const {

@@ -47,7 +47,9 @@ bool Describe(HANDLE handle, FileError& error, FileId& id, std::uint64_t& size) 
     return false;
   }
   id = FileId{info.dwVolumeSerialNumber,
-              (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+              (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+              (static_cast<std::uint64_t>(info.ftCreationTime.dwHighDateTime) << 32) |
+                  info.ftCreationTime.dwLowDateTime};
   size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   return true;
 }
@@ -73,13 +75,6 @@ std::optional<StoredFile> StoredFile::Open(const std::string& path, bool append,
   file.handle_ = reinterpret_cast<std::intptr_t>(handle);
   if (!Describe(handle, error, file.id_, file.size_)) return std::nullopt;
   return file;
-}
-
-std::optional<FileId> StoredFile::IdentityOf(const std::string& path) {
-  FileError error;
-  const std::optional<StoredFile> file = Open(path, false, error);
-  if (!file) return std::nullopt;
-  return file->id();
 }
 
 std::int64_t StoredFile::ReadAt(std::uint64_t offset, char* data, std::size_t size) const {
