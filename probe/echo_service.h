@@ -64,8 +64,8 @@ class EchoService {
   // The first IPv4 address of the name, or kNoAddress when it cannot be resolved.
   virtual Address LookupHost(std::string_view name) = 0;
 
-  // An IPv6 literal ("2001:db8::1", "::1", "[::1]", "fe80::1%eth0"), or nothing for any other
-  // text.
+  // An IPv6 literal ("2001:db8::1", "::1", "fe80::1%eth0"; brackets are taken off before), or
+  // nothing for any other text.
   virtual std::optional<Ipv6Address> ParseAddress6(std::string_view) { return std::nullopt; }
 
   // The first IPv6 address of the name in the resolver's order, or nothing.

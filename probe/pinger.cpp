@@ -53,7 +53,12 @@ std::optional<Pinger::Target> Pinger::ResolveTarget(std::string_view host) const
     const Address parsed = ParseAddress(host);
     if (parsed != kNoAddress && parsed != kAllOnes) return Target{parsed, std::nullopt};
   }
-  if (std::optional<Ipv6Address> literal = service_.ParseAddress6(host)) {
+  // An IPv6 literal may come in the brackets of a URL's host ("[::1]").
+  std::string_view literal_text = host;
+  if (literal_text.size() > 2 && literal_text.front() == '[' && literal_text.back() == ']') {
+    literal_text = literal_text.substr(1, literal_text.size() - 2);
+  }
+  if (std::optional<Ipv6Address> literal = service_.ParseAddress6(literal_text)) {
     return Target{kNoAddress, literal};
   }
   if (const Address address = LookupHost(host); address != kNoAddress) {

@@ -82,9 +82,6 @@ class WindowsEchoService final : public EchoService {
   }
 
   std::optional<Ipv6Address> ParseAddress6(std::string_view text) override {
-    if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
-      text = text.substr(1, text.size() - 2);
-    }
     return Resolve6(std::string(text), AI_NUMERICHOST);
   }
 
