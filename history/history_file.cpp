@@ -10,12 +10,6 @@
 namespace trelvane {
 namespace {
 
-constexpr std::size_t kRunKeyLength = 21;
-
-bool EndsARun(std::string_view line) {
-  return line.empty() || IsRunHeader(line) || IsStartupMarker(line);
-}
-
 WriteResult Failure(const FileError& error) {
   return WriteResult{false, DescribeError(error), DescribeErrorFrench(error), false};
 }
@@ -39,10 +33,6 @@ void AddMeasurement(std::string_view line, std::vector<Measurement>& measurement
 }
 
 }  // namespace
-
-std::string_view RunKey(std::string_view header) {
-  return header.size() <= kRunKeyLength ? header : header.substr(header.size() - kRunKeyLength);
-}
 
 std::optional<StoredFile> HistoryFile::OpenToAppend(WriteResult& failure) const {
   FileError error;

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "history/history_format.h"
 #include "history/history_store.h"
 #include "measure/measurement.h"
 
@@ -49,7 +50,7 @@ class HistoryFile {
   WriteResult AppendMeasurement(std::string_view line);
 
   // The run keys, newest first: one entry per run header whose next line is a measurement line
-  // (exists, is not empty, and begins neither with "*****" nor with "+++++"). Nothing when the
+  // (exists and does not end a run: see EndsARun). Nothing when the
   // file cannot be read. The list is kept from one call to the next, and only what was appended
   // since is read, unless the file no longer holds the bytes last read (cut, replaced, rotated).
   std::optional<std::vector<std::string>> RunList();
@@ -84,10 +85,5 @@ class HistoryFile {
   std::optional<FilePlace> run_end_;  // where this run's last write ended
   mutable FileError read_error_;
 };
-
-// The key of a run header: its last 21 characters, or the whole line when it is shorter.
-std::string_view RunKey(std::string_view header);
-inline bool IsRunHeader(std::string_view line) { return line.starts_with("*****"); }
-inline bool IsStartupMarker(std::string_view line) { return line.starts_with("+++++"); }
 
 }  // namespace trelvane

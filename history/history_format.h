@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,21 @@ inline constexpr std::string_view kHistoryFileName = "trelvane.txt";
 inline constexpr std::string_view kLineEnd = "\r\n";
 inline constexpr std::string_view kRunHeaderMark = "*****";
 inline constexpr std::string_view kStartupMark = "+++++";
+// A run header's key is its last 21 characters (the whole line when it is shorter).
+inline constexpr std::size_t kRunKeyLength = 21;
+
+inline bool IsRunHeader(std::string_view line) { return line.starts_with(kRunHeaderMark); }
+inline bool IsStartupMarker(std::string_view line) { return line.starts_with(kStartupMark); }
+// A run's lines end at the first empty line, run header or start-up marker.
+inline bool EndsARun(std::string_view line) {
+  // Most lines begin with a digit: one look settles them.
+  return line.empty() ||
+         ((line[0] == '*' || line[0] == '+') && (IsRunHeader(line) || IsStartupMarker(line)));
+}
+// The key of a run header.
+inline std::string_view RunKey(std::string_view header) {
+  return header.size() <= kRunKeyLength ? header : header.substr(header.size() - kRunKeyLength);
+}
 
 // "++++++++++ Démarrage de l'application : dd/mm/yyyy - hh:mm:ss", 61 bytes: the "é" is the
 // single byte 0xE9 (Windows-1252), as the file has always held it.

@@ -9,52 +9,24 @@
 #include <vector>
 
 #include "history/history_store.h"
+#include "history/measurement_reader.h"
 #include "measure/calendar.h"
 
 namespace trelvane {
 
-// One measurement line of the history taken by position: the stamp's first 10 characters are the
-// date (day, month, year), its last 5 the time (hours, minutes), whatever the separators; the loss
-// a whole percent from 0 to 100 and the response time whole milliseconds. Nothing for any line
-// that does not read so (such lines are passed over).
-struct StoredMeasurement {
-  std::int64_t minute = 0;
-  int loss = 0;
-  int response_ms = 0;
-};
-std::optional<StoredMeasurement> ReadMeasurementLine(std::string_view line);
-
-// The same, for many lines in a row: it remembers the last date it read.
-class MeasurementLineReader {
- public:
-  std::optional<StoredMeasurement> Read(std::string_view line);
-
- private:
-  char date_[10] = {};
-  bool date_valid_ = false;
-  std::int64_t day_minute_ = 0;
-};
-
-// The requests of a burst that were answered, from its loss: the one count of lost requests out
-// of 24 that gives that loss once rounded down; nothing for a loss no burst can give.
-std::optional<int> AnsweredOf(int loss_percent);
-
-struct ReportOptions {
-  std::optional<CalendarDate> since;  // inclusive
-  std::optional<CalendarDate> until;  // inclusive
-  std::optional<std::string> run;     // a run key: that run only
-  int loss_threshold = 25;            // a loss episode: loss of at least this, in percent
-  // The reader's buffer and longest line kept (the tests make them small).
-  std::size_t block_bytes = std::size_t{1} << 20;
-  std::size_t max_line_bytes = 4096;
-};
-
 // A stretch of consecutive measurements (never across a gap or a run's end).
-struct Stretch {
+struct MeasuredStretch {
   std::int64_t first = 0;  // minute index of its first measurement
   std::int64_t last = 0;   // and of its last
   // Its length: from the first measurement's minute to the last's, both counted.
   std::int64_t minutes() const { return last - first + 1; }
+};
+
+// Minutes with no measurement between two measurements of the same run, or of two runs.
+struct Gap {
+  std::int64_t before = 0;  // minute index of the measurement before
+  std::int64_t after = 0;   // and of the one after
+  std::int64_t missing_minutes() const { return after - before - 1; }
 };
 
 struct RunSummary {
@@ -72,12 +44,12 @@ struct Report {
   std::int64_t available = 0;  // loss below 100: at least one request answered
   std::int64_t clean = 0;      // loss 0
   std::int64_t loss_sum = 0;
-  std::vector<Stretch> outages;   // loss 100
-  std::vector<Stretch> episodes;  // loss at or above the threshold
-  std::vector<Stretch> gaps;      // first: the measurement before, last: the one after
+  std::vector<MeasuredStretch> outages;   // loss 100
+  std::vector<MeasuredStretch> episodes;  // loss at or above the threshold
+  std::vector<Gap> gaps;
   std::int64_t first = 0;
   std::int64_t last = 0;
-  // Answered measurements per response time; above kMaxCountedMs in the last slot's map.
+  // Answered measurements per response time up to kMaxCountedMs; slower ones in `slow_counts`.
   std::vector<std::int64_t> response_counts;
   std::vector<std::pair<int, std::int64_t>> slow_counts;  // response time, count; sorted
   int max_response_ms = -1;
@@ -86,8 +58,29 @@ struct Report {
   // The response time of rank ceil(p/100 × n) among the n answered measurements, smallest first
   // (the nearest rank: a time that was measured, never interpolated); nothing without any.
   std::optional<int> ResponsePercentile(int percent) const;
-  std::int64_t answered() const;
 };
+
+// The figures every format writes, as text: "" for a time when nothing was answered.
+struct ReportFigures {
+  explicit ReportFigures(const Report& report);
+  int median = -1;  // -1: no answered minute
+  int p95 = -1;
+  int max = -1;
+  std::string availability;
+  std::string clean;
+  std::string mean_loss;
+};
+inline std::string MsText(int ms) { return ms >= 0 ? std::to_string(ms) : std::string(); }
+
+// A stretch as the writers show it: its two ends and its length in minutes (measured minutes for
+// an outage or an episode, missing ones between the two measurements of a gap).
+struct StretchRow {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+  std::int64_t minutes = 0;
+};
+std::vector<StretchRow> RowsOf(const std::vector<MeasuredStretch>& stretches);
+std::vector<StretchRow> RowsOf(const std::vector<Gap>& gaps);
 
 // Whole percentages to two decimals, rounded down, as "99.52".
 std::string HundredthsOf(std::int64_t part, std::int64_t whole);
@@ -100,6 +93,12 @@ enum class ReportFormat { kText, kCsv, kJson };
 // Writes the report; every format carries the same figures.
 void WriteReport(const Report& report, const ReportOptions& options, const std::string& path,
                  ReportFormat format, std::FILE* out);
+// One writer per format.
+void WriteTextReport(const Report& report, const ReportOptions& options, const std::string& path,
+                     std::FILE* out);
+void WriteCsvReport(const Report& report, std::FILE* out);
+void WriteJsonReport(const Report& report, const ReportOptions& options, const std::string& path,
+                     std::FILE* out);
 
 // Writes one CSV row per measurement of the period: run key, ISO date-time, loss percent, response
 // time in ms (empty when nothing was answered), answered requests out of 24. Streams: memory does

@@ -4,16 +4,11 @@
 #include <cstring>
 
 namespace trelvane {
-namespace {
-
-constexpr std::string_view kRunHeaderMark = "*****";
-
-}  // namespace
 
 LineReader::LineReader(const StoredFile& file, std::uint64_t offset, std::size_t buffer_bytes,
                        std::size_t max_line_bytes)
     : file_(file),
-      max_line_(std::max(max_line_bytes, kTailBytes)),
+      max_line_(std::max(max_line_bytes, kRunKeyLength)),
       // Small buffers (the tests', to put buffer boundaries everywhere) keep no alignment.
       align_(buffer_bytes >= kAlignFrom ? kPageBytes : 1),
       capacity_(std::max(buffer_bytes, max_line_ + 2) + align_ - 1),
@@ -70,7 +65,7 @@ bool LineReader::Next(StoredLine& line) {
     if (lf == nullptr && length == 0) return false;  // the end of the file
     if (length > 0 && start[length - 1] == '\r') --length;
     line.text = std::string_view(start, length);
-    line.tail = line.text.substr(length > kTailBytes ? length - kTailBytes : 0);
+    line.tail = line.text.substr(length > kRunKeyLength ? length - kRunKeyLength : 0);
     line.whole = true;
     line.last_and_cut = lf == nullptr;
     begin_ = lf != nullptr ? line_end + 1 : end_;
@@ -83,7 +78,7 @@ bool LineReader::NextLong(StoredLine& line, std::size_t line_end) {
   // The last bytes of the line, one more than a key for the CR that may end it.
   std::string tail;
   auto keep_tail = [&tail](const char* data, std::size_t size) {
-    constexpr std::size_t kKeep = kTailBytes + 1;
+    constexpr std::size_t kKeep = kRunKeyLength + 1;
     if (size >= kKeep) {
       tail.assign(data + size - kKeep, kKeep);
     } else {
@@ -109,7 +104,7 @@ bool LineReader::NextLong(StoredLine& line, std::size_t line_end) {
     if (lf != nullptr) line_end = static_cast<std::size_t>(lf - base_);
   }
   if (!tail.empty() && tail.back() == '\r') tail.pop_back();
-  if (tail.size() > kTailBytes) tail.erase(0, tail.size() - kTailBytes);
+  if (tail.size() > kRunKeyLength) tail.erase(0, tail.size() - kRunKeyLength);
   std::memcpy(tail_.data(), tail.data(), tail.size());
   line.text = std::string_view(head_.data(), max_line_);
   line.tail = std::string_view(tail_.data(), tail.size());

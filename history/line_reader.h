@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "history/history_format.h"
 #include "history/history_store.h"
 
 namespace trelvane {
@@ -13,7 +14,7 @@ namespace trelvane {
 struct StoredLine {
   // The line, or its first `max_line_bytes` bytes when it is longer (`whole` false then).
   std::string_view text;
-  // Its last 21 bytes (all of it when shorter): where a run header keeps its key.
+  // Its last kRunKeyLength bytes (all of it when shorter): where a run header keeps its key.
   std::string_view tail;
   bool whole = true;
   // The line had no LF: the last line of the file, cut short (a write was interrupted).
@@ -25,14 +26,12 @@ struct StoredLine {
 // so memory stays bounded whatever the file holds (a 2 GiB file without a line end included).
 class LineReader {
  public:
-  static constexpr std::size_t kTailBytes = 21;
-
   LineReader(const StoredFile& file, std::uint64_t offset, std::size_t buffer_bytes,
              std::size_t max_line_bytes);
 
   // The next line; false at the end of the file, or on a read error (then `failed()`).
   bool Next(StoredLine& line);
-  // Passes over lines up to the next one that begins with "*****", which Next then returns;
+  // Passes over lines up to the next one that is a run header, which Next then returns;
   // false when there is none. Lines passed over are not looked at beyond their first byte.
   bool SkipToRunHeader();
   // The file offset of the first byte not yet handed out: the start of a line.
@@ -59,7 +58,7 @@ class LineReader {
   bool at_end_ = false;
   bool failed_ = false;
   std::vector<char> head_;
-  std::array<char, kTailBytes> tail_{};
+  std::array<char, kRunKeyLength> tail_{};
 };
 
 }  // namespace trelvane

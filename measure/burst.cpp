@@ -38,6 +38,13 @@ int BurstCounters::LossPercent() const {
   return total > 0 ? 100 * lost_ / total : 0;
 }
 
+std::optional<int> AnsweredOf(int loss_percent) {
+  for (int lost = 0; lost <= kRequestsPerBurst; ++lost) {
+    if (100 * lost / kRequestsPerBurst == loss_percent) return kRequestsPerBurst - lost;
+  }
+  return std::nullopt;
+}
+
 int ProgressPercent(int request) { return 100 * request / kRequestsPerBurst; }
 
 }  // namespace trelvane

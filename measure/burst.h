@@ -37,6 +37,10 @@ class BurstCounters {
   std::int32_t sum_ms_ = 0;
 };
 
+// The requests of a burst that were answered, from its loss: the one count of lost requests out
+// of kRequestsPerBurst that gives that loss once rounded down; nothing for a loss no burst gives.
+std::optional<int> AnsweredOf(int loss_percent);
+
 // The progress shown before request `request` (1 to 24): floor(100 × request / 24).
 int ProgressPercent(int request);
 

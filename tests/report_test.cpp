@@ -38,10 +38,11 @@ class ReportTest : public testing::HistoryFileTest {
   }
 };
 
-std::vector<std::string> Iso(const std::vector<Stretch>& stretches) {
+template <typename Stretches>
+std::vector<std::string> Iso(const Stretches& stretches) {
   std::vector<std::string> out;
-  for (const Stretch& s : stretches) {
-    out.push_back(IsoMinute(s.first) + " " + IsoMinute(s.last) + " " + std::to_string(s.minutes()));
+  for (const StretchRow& s : RowsOf(stretches)) {
+    out.push_back(IsoMinute(s.first) + " " + IsoMinute(s.last) + " " + std::to_string(s.minutes));
   }
   return out;
 }
@@ -74,7 +75,7 @@ TEST_F(ReportTest, OutageAcrossMidnightAndAGapThatCountsForNothing) {
   EXPECT_EQ(Iso(r.outages), (std::vector<std::string>{"2026-12-06T23:58 2026-12-07T00:00 3",
                                                       "2026-12-07T00:06 2026-12-07T00:06 1"}));
   // 00:01 to 00:06: four minutes without a measurement, neither outage nor available.
-  EXPECT_EQ(Iso(r.gaps), std::vector<std::string>{"2026-12-07T00:01 2026-12-07T00:06 6"});
+  EXPECT_EQ(Iso(r.gaps), std::vector<std::string>{"2026-12-07T00:01 2026-12-07T00:06 4"});
   // Responses 20 22 24 30 40; mean loss 404 / 9.
   EXPECT_EQ(Summary(r), "9 measured, 5 available, 4 clean; median 24, p95 40, max 40");
   EXPECT_EQ(HundredthsOf(r.available, r.measured), "55.55");

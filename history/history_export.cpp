@@ -1,0 +1,79 @@
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "history/history_report.h"
+#include "history/report_encoding.h"
+#include "measure/burst.h"
+
+namespace trelvane {
+
+bool ExportMeasurements(const std::string& path, const ReportOptions& options, std::FILE* out,
+                        FileError& error) {
+  std::vector<char> buffer(std::size_t{64} << 10);
+  std::size_t used = 0;
+  auto flush = [&] {
+    std::fwrite(buffer.data(), 1, used, out);
+    used = 0;
+  };
+  auto put = [&](std::string_view text) {
+    if (used + text.size() > buffer.size()) flush();
+    if (text.size() > buffer.size()) {
+      std::fwrite(text.data(), 1, text.size(), out);
+      return;
+    }
+    std::memcpy(buffer.data() + used, text.data(), text.size());
+    used += text.size();
+  };
+  put("run,datetime,loss_percent,response_ms,answered_of_24\r\n");
+  std::string key_field;
+  // The ISO text of the last minute written, kept from one row to the next: most rows are a minute
+  // after the one before.
+  std::int64_t day_cached = INT64_MIN;
+  char date_text[64] = {};
+  const bool ok = ForEachMeasurement(
+      path, options, error, [&](const std::string& key) { key_field = CsvField(key) + ","; },
+      [&](const StoredMeasurement& m) {
+        const std::int64_t day = m.minute >= 0 ? m.minute / 1440 : (m.minute - 1439) / 1440;
+        if (day != day_cached) {
+          day_cached = day;
+          const CalendarDate date = CivilFromDays(day);
+          std::snprintf(date_text, sizeof(date_text), "%04d-%02d-%02dT", date.year, date.month,
+                        date.day);
+        }
+        const auto of_day = static_cast<int>(m.minute - day * 1440);
+        char row[96];
+        char* p = row;
+        std::memcpy(p, date_text, 11);
+        p += 11;
+        *p++ = static_cast<char>('0' + of_day / 600);
+        *p++ = static_cast<char>('0' + of_day / 60 % 10);
+        *p++ = ':';
+        *p++ = static_cast<char>('0' + of_day % 60 / 10);
+        *p++ = static_cast<char>('0' + of_day % 10);
+        *p++ = ',';
+        auto number = [&p](int value) {
+          char digits[12];
+          int n = 0;
+          do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+          } while (value > 0);
+          while (n > 0) *p++ = digits[--n];
+        };
+        number(m.loss);
+        *p++ = ',';
+        if (m.loss < 100) number(m.response_ms);
+        *p++ = ',';
+        if (const std::optional<int> answered = AnsweredOf(m.loss)) number(*answered);
+        *p++ = '\r';
+        *p++ = '\n';
+        put(key_field);
+        put(std::string_view(row, static_cast<std::size_t>(p - row)));
+      });
+  if (ok) flush();  // nothing at all when the file cannot be read
+  std::fflush(out);
+  return ok;
+}
+
+}  // namespace trelvane

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "history/history_format.h"
+#include "history/history_store.h"
+#include "history/line_reader.h"
+#include "measure/calendar.h"
+
+namespace trelvane {
+
+// One measurement line of the history taken by position: the stamp's first 10 characters are the
+// date (day, month, year), its last 5 the time (hours, minutes), whatever the separators; the loss
+// a whole percent from 0 to 100 and the response time whole milliseconds. Nothing for any line
+// that does not read so (such lines are passed over).
+struct StoredMeasurement {
+  std::int64_t minute = 0;
+  int loss = 0;
+  int response_ms = 0;
+};
+std::optional<StoredMeasurement> ReadMeasurementLine(std::string_view line);
+
+// The same, for many lines in a row: it remembers the last date it read.
+class MeasurementLineReader {
+ public:
+  std::optional<StoredMeasurement> Read(std::string_view line);
+
+ private:
+  char date_[10] = {};
+  bool date_valid_ = false;
+  std::int64_t day_minute_ = 0;
+};
+
+// What a report or an export reads of the history.
+struct ReportOptions {
+  std::optional<CalendarDate> since;  // inclusive
+  std::optional<CalendarDate> until;  // inclusive
+  std::optional<std::string> run;     // a run key: that run only
+  int loss_threshold = 25;            // a loss episode: loss of at least this, in percent
+  // The reader's buffer and longest line kept (the tests make them small).
+  std::size_t block_bytes = std::size_t{1} << 20;
+  std::size_t max_line_bytes = 4096;
+};
+
+// The history's measurements of the period, run by run, in file order: `on_run(key)` when a run
+// begins, `on_measurement(measurement)` for each of its measurements. Lines that are not
+// measurements are passed over as the replay passes them.
+// False when the file cannot be read.
+template <typename OnRun, typename OnMeasurement>
+bool ForEachMeasurement(const std::string& path, const ReportOptions& options, FileError& error,
+                        OnRun&& on_run, OnMeasurement&& on_measurement) {
+  std::optional<StoredFile> file = StoredFile::OpenForReading(path, error);
+  if (!file) return false;
+  const std::int64_t since = options.since ? MinuteIndex(*options.since, 0, 0) : INT64_MIN;
+  const std::int64_t until = options.until ? MinuteIndex(*options.until, 23, 59) : INT64_MAX;
+  LineReader reader(*file, 0, options.block_bytes, options.max_line_bytes);
+  StoredLine line;
+  MeasurementLineReader measurements;
+  bool have_line = false;  // `line` holds a header not yet looked at
+  for (;;) {
+    if (!have_line && (!reader.SkipToRunHeader() || !reader.Next(line))) break;
+    have_line = false;
+    if (options.run && line.tail != *options.run) continue;
+    const std::string key(line.tail);
+    bool announced = false;
+    while (reader.Next(line)) {
+      if (EndsARun(line.text)) {
+        have_line = IsRunHeader(line.text);  // a header right after the run is looked at
+        break;
+      }
+      if (!line.whole) continue;
+      const std::optional<StoredMeasurement> m = measurements.Read(line.text);
+      if (!m || m->minute < since || m->minute > until) continue;
+      if (!announced) {
+        on_run(key);
+        announced = true;
+      }
+      on_measurement(*m);
+    }
+  }
+  if (reader.failed()) {
+    error = FileError{FileError::Kind::kSystem, EIO};
+    return false;
+  }
+  return true;
+}
+
+}  // namespace trelvane

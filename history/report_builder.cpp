@@ -1,0 +1,170 @@
+#include <algorithm>
+#include <cstdio>
+
+#include "history/history_report.h"
+
+namespace trelvane {
+namespace {
+
+// Consecutive measurements further apart than this leave a gap: nothing was measured between.
+constexpr std::int64_t kGapMinutes = 2;
+
+// The accumulation of a report, one measurement at a time.
+class ReportBuilder {
+ public:
+  ReportBuilder(Report& report, int loss_threshold)
+      : report_(report), loss_threshold_(loss_threshold) {
+    report_.response_counts.assign(Report::kMaxCountedMs + 1, 0);
+  }
+
+  void BeginRun(const std::string& key) {
+    CloseStretches();
+    previous_.reset();
+    report_.runs.push_back(RunSummary{key, 0, 0, 0});
+    run_ = &report_.runs.back();
+  }
+
+  void Add(const StoredMeasurement& m) {
+    RunSummary& run = *run_;
+    if (run.measured == 0) run.first = m.minute;
+    run.last = m.minute;
+    ++run.measured;
+    if (report_.measured == 0 || m.minute < report_.first) report_.first = m.minute;
+    if (report_.measured == 0 || m.minute > report_.last) report_.last = m.minute;
+    ++report_.measured;
+    report_.loss_sum += m.loss;
+    if (m.loss == 0) ++report_.clean;
+    if (m.loss < 100) {
+      ++report_.available;
+      CountResponse(m.response_ms);
+    }
+    if (previous_ && m.minute - *previous_ > kGapMinutes) {
+      report_.gaps.push_back(Gap{*previous_, m.minute});
+      CloseStretches();
+    }
+    previous_ = m.minute;
+    Extend(outage_, m.loss == 100, m.minute, report_.outages);
+    Extend(episode_, m.loss >= loss_threshold_, m.minute, report_.episodes);
+  }
+
+  void Finish() { CloseStretches(); }
+
+ private:
+  void CountResponse(int ms) {
+    report_.max_response_ms = std::max(report_.max_response_ms, ms);
+    if (ms <= Report::kMaxCountedMs) {
+      ++report_.response_counts[static_cast<std::size_t>(ms)];
+      return;
+    }
+    auto& slow = report_.slow_counts;
+    auto at = std::lower_bound(slow.begin(), slow.end(), std::make_pair(ms, std::int64_t{0}));
+    if (at != slow.end() && at->first == ms) {
+      ++at->second;
+    } else {
+      slow.insert(at, {ms, 1});
+    }
+  }
+
+  static void Extend(std::optional<MeasuredStretch>& open, bool in, std::int64_t minute,
+                     std::vector<MeasuredStretch>& done) {
+    if (in) {
+      if (open) {
+        open->last = minute;
+      } else {
+        open = MeasuredStretch{minute, minute};
+      }
+    } else if (open) {
+      done.push_back(*open);
+      open.reset();
+    }
+  }
+
+  void CloseStretches() {
+    if (outage_) report_.outages.push_back(*outage_);
+    if (episode_) report_.episodes.push_back(*episode_);
+    outage_.reset();
+    episode_.reset();
+  }
+
+  Report& report_;
+  RunSummary* run_ = nullptr;  // the run measurements go to
+  int loss_threshold_;
+  std::optional<std::int64_t> previous_;
+  std::optional<MeasuredStretch> outage_;
+  std::optional<MeasuredStretch> episode_;
+};
+
+}  // namespace
+
+std::optional<int> Report::ResponsePercentile(int percent) const {
+  const std::int64_t n = available;
+  if (n == 0) return std::nullopt;
+  const std::int64_t rank = std::max<std::int64_t>(1, (percent * n + 99) / 100);
+  std::int64_t seen = 0;
+  for (std::size_t ms = 0; ms < response_counts.size(); ++ms) {
+    seen += response_counts[ms];
+    if (seen >= rank) return static_cast<int>(ms);
+  }
+  for (const auto& [ms, count] : slow_counts) {
+    seen += count;
+    if (seen >= rank) return ms;
+  }
+  return max_response_ms;
+}
+
+std::string HundredthsOf(std::int64_t part, std::int64_t whole) {
+  if (whole <= 0) return "0.00";
+  const std::int64_t hundredths = part * 10000 / whole;
+  char text[32];
+  std::snprintf(text, sizeof(text), "%lld.%02lld", static_cast<long long>(hundredths / 100),
+                static_cast<long long>(hundredths % 100));
+  return text;
+}
+
+bool BuildReport(const std::string& path, const ReportOptions& options, Report& report,
+                 FileError& error) {
+  report = Report{};
+  ReportBuilder builder(report, options.loss_threshold);
+  const bool ok = ForEachMeasurement(
+      path, options, error, [&](const std::string& key) { builder.BeginRun(key); },
+      [&](const StoredMeasurement& m) { builder.Add(m); });
+  builder.Finish();
+  return ok;
+}
+
+ReportFigures::ReportFigures(const Report& report)
+    : median(report.ResponsePercentile(50).value_or(-1)),
+      p95(report.ResponsePercentile(95).value_or(-1)),
+      max(median >= 0 ? report.max_response_ms : -1),
+      availability(HundredthsOf(report.available, report.measured)),
+      clean(HundredthsOf(report.clean, report.measured)),
+      mean_loss(HundredthsOf(report.loss_sum, report.measured * 100)) {}
+
+std::vector<StretchRow> RowsOf(const std::vector<MeasuredStretch>& stretches) {
+  std::vector<StretchRow> rows;
+  for (const MeasuredStretch& s : stretches) rows.push_back({s.first, s.last, s.minutes()});
+  return rows;
+}
+
+std::vector<StretchRow> RowsOf(const std::vector<Gap>& gaps) {
+  std::vector<StretchRow> rows;
+  for (const Gap& g : gaps) rows.push_back({g.before, g.after, g.missing_minutes()});
+  return rows;
+}
+
+void WriteReport(const Report& report, const ReportOptions& options, const std::string& path,
+                 ReportFormat format, std::FILE* out) {
+  switch (format) {
+    case ReportFormat::kText:
+      WriteTextReport(report, options, path, out);
+      return;
+    case ReportFormat::kCsv:
+      WriteCsvReport(report, out);
+      return;
+    case ReportFormat::kJson:
+      WriteJsonReport(report, options, path, out);
+      return;
+  }
+}
+
+}  // namespace trelvane
