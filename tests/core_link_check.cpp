@@ -4,10 +4,10 @@
 #include <memory>
 #include <string>
 
+#include "cli/terminal.h"
 #include "graph/axes.h"
 #include "history/history_file.h"
 #include "history/history_format.h"
-#include "measure/burst_command.h"
 #include "probe/pinger.h"
 #include "probe/system_echo_service.h"
 
@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
   const trelvane::Pinger pinger(*service);
   const trelvane::SystemClock clock;
   const std::string line = trelvane::MeasurementLine(
-      trelvane::RunBurst([&] { return pinger.Ping(argv[1]); }, clock, [](std::string_view) {}));
+      trelvane::RunBurst([&] { return pinger.Probe(argv[1]); }, clock, [](std::string_view) {})
+          .measurement);
   // The history file's backend, on a file in the current folder.
   trelvane::HistoryFile history("trelvane-link-check.txt");
   history.AppendRunHeader(trelvane::RunHeader(clock.Now(), clock.separators()));

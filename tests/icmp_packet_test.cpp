@@ -156,7 +156,7 @@ TEST(IcmpPacketTest, RequestsAndRawPacketsAreLaidOutAsTheWireWantsThem) {
   ASSERT_EQ(request.size(), 8 + kPayload.size());
   EXPECT_EQ(Bytes(request.begin(), request.begin() + 2), (Bytes{kEchoRequest, 0}));
   EXPECT_EQ(Bytes(request.begin() + 4, request.begin() + 8), (Bytes{0x12, 0x34, 0, 7}));
-  EXPECT_EQ(Checksum(request), 0);           // the stored sum makes the whole sum to zero
+  EXPECT_EQ(Checksum(request), 0);  // the stored sum makes the whole sum to zero
   const Bytes request6 = BuildEchoRequest(Family::kV6, kId, kSequence, kPayload);
   EXPECT_EQ(request6[0], kEcho6Request);
   EXPECT_EQ(request6[2] | request6[3], 0);  // the kernel sums ICMPv6

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
+#include "cli/terminal.h"
 #include "fake_clock.h"
 #include "measure/burst.h"
-#include "measure/burst_command.h"
 #include "measure/calendar.h"
-#include "measure/command_line.h"
 #include "measure/measurement.h"
 
 namespace trelvane {
@@ -99,10 +99,15 @@ TEST(RunBurstTest, SendsTwentyFourRequestsAndStampsTheLastMinute) {
   clock.StepEachReading(1);  // the burst runs across 14:05
   const std::vector<std::string> script = Concat(Repeat(6, "Timeout"), Repeat(18, "21 ms"));
   std::vector<std::string> seen;
-  const Measurement m = RunBurst([&] { return script.at(seen.size()); }, clock,
-                                 [&](std::string_view r) { seen.emplace_back(r); });
+  const BurstOutcome burst = RunBurst(
+      [&] {
+        const std::size_t n = seen.size();
+        return PingResult{script.at(n), n == 3};  // one request without the privilege
+      },
+      clock, [&](std::string_view r) { seen.emplace_back(r); });
   EXPECT_EQ(seen, script);
-  EXPECT_EQ(m, (Measurement{"06/12/2026-14:05", "25", "21"}));
+  EXPECT_EQ(burst.measurement, (Measurement{"06/12/2026-14:05", "25", "21"}));
+  EXPECT_TRUE(burst.not_permitted);
 }
 
 // The calendar against the standard library's.
@@ -161,9 +166,9 @@ TEST(CommandLineTest, WholeArgumentTextIsTheHost) {
   const CommandLine exporting = ParseCommandLine(
       {"--export", "--since", "2026-01-05", "--until", "2026-02-01", "--run", "k", "h.txt"});
   EXPECT_EQ(exporting.mode, Mode::kExport) << exporting.error;
-  EXPECT_EQ(exporting.query.since, (CalendarDate{2026, 1, 5}));
-  EXPECT_EQ(exporting.query.until, (CalendarDate{2026, 2, 1}));
-  EXPECT_EQ(std::pair(*exporting.query.run, exporting.query.file),
+  EXPECT_EQ(exporting.query.options.since, (CalendarDate{2026, 1, 5}));
+  EXPECT_EQ(exporting.query.options.until, (CalendarDate{2026, 2, 1}));
+  EXPECT_EQ(std::pair(*exporting.query.options.run, exporting.query.file),
             std::pair(std::string("k"), std::string("h.txt")));
 }
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "measure/burst_command.h"
+#include "cli/terminal.h"
 #include "measure/clock.h"
 #include "probe/pinger.h"
 #include "probe/system_echo_service.h"
@@ -145,7 +145,8 @@ TEST_P(BothFamiliesTest, EveryScriptedAnswerIsReadRight) {
   const SystemClock clock;
   int results = 0;
   const Measurement m =
-      RunBurst([&] { return Ping(Lab(2)); }, clock, [&](std::string_view) { ++results; });
+      RunBurst([&] { return pinger_.Probe(Lab(2)); }, clock, [&](std::string_view) { ++results; })
+          .measurement;
   EXPECT_EQ(results, 24);
   EXPECT_EQ(m.loss, "25");
   EXPECT_TRUE(m.response == "20" || m.response == "21") << m.response;

@@ -136,7 +136,11 @@ const std::vector<LabelDesign>& LabelDesigns() {
 }  // namespace
 
 Form1::Form1(const Clock& clock, EchoRunner& echo, QWidget* parent, std::string history_path)
-    : QWidget(parent), clock_(clock), echo_(echo), history_(std::move(history_path)) {
+    : QWidget(parent),
+      clock_(clock),
+      echo_(echo),
+      burst_(clock),
+      history_(std::move(history_path)) {
   BuildControls();
 }
 
@@ -350,7 +354,7 @@ void Form1::Stop() {
   stop_requested_ = true;
   // A burst under way ends here: the reply it still waits for touches neither the window nor the
   // series when it comes.
-  burst_.active = false;
+  burst_.Drop();
   Timer1->stop();
   Command2->setEnabled(false);
   Command1->setEnabled(true);
@@ -611,17 +615,14 @@ void Form1::OnTimer1Tick() {
   SetScrollButtonsEnabled(false);
   Command7->setEnabled(false);
 
-  burst_ = Burst{};
-  burst_.active = true;
-  burst_.generation = generation_;
+  burst_.Begin(generation_);
   SendNextRequest();
 }
 
 void Form1::SendNextRequest() {
-  ++burst_.request;
-  SetStatus(QString("en cours (%1%)").arg(ProgressPercent(burst_.request)));
+  SetStatus(QString("en cours (%1%)").arg(burst_.progress_percent()));
   Label15->repaint();
-  const unsigned generation = burst_.generation;
+  const unsigned generation = generation_;
   QPointer<Form1> self(this);
   echo_.Ping(URL->text().toStdString(), [self, generation](const PingResult& result) {
     if (self) self->OnReply(generation, result);
@@ -629,21 +630,18 @@ void Form1::SendNextRequest() {
 }
 
 void Form1::OnReply(unsigned generation, const PingResult& reply) {
-  if (generation != generation_ || !burst_.active) return;
-  const std::string& result = reply.text;
-  if (reply.not_permitted) burst_.not_permitted = ping_not_permitted_ = true;
-  series_.AddReply(result);
-  burst_.counters.Count(result);
-  series_.SetNewest(Measurement{FormatStamp(clock_.Now(), clock_.separators()),
-                                std::to_string(burst_.counters.LossPercent()),
-                                std::to_string(burst_.counters.ResponseTimeMs())});
+  const std::optional<Measurement> so_far = burst_.Count(generation, reply);
+  if (!so_far) return;
+  if (reply.not_permitted) ping_not_permitted_ = true;
+  series_.AddReply(reply.text);
+  series_.SetNewest(*so_far);
   // The yield: the next request, or the end of the burst, runs from the event loop.
   QTimer::singleShot(0, this, [this, generation] { ContinueBurst(generation); });
 }
 
 void Form1::ContinueBurst(unsigned generation) {
-  if (generation != generation_ || !burst_.active) return;
-  if (burst_.request < kRequestsPerBurst) {
+  if (!burst_.running(generation)) return;
+  if (burst_.Advance()) {
     SendNextRequest();
   } else {
     FinishBurst();
@@ -651,7 +649,6 @@ void Form1::ContinueBurst(unsigned generation) {
 }
 
 void Form1::FinishBurst() {
-  burst_.active = false;
   const Measurement& newest = *series_.Item(0);
   AppendHistoryLine(MeasurementLine(newest), LineKind::kMeasurement);
 
@@ -670,7 +667,7 @@ void Form1::FinishBurst() {
     Label9->setText(QString::number(figures->response) + "ms");
   }
   SetStatusColour(kMeasuredColour);
-  ping_not_permitted_ = burst_.not_permitted;  // the privilege may have been granted since
+  ping_not_permitted_ = burst_.not_permitted();  // the privilege may have been granted since
   ShowStatusOrWarning(QString::fromUtf8(kWaiting));
   update();
 }

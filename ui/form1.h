@@ -8,7 +8,7 @@
 
 #include "history/history_file.h"
 #include "history/history_format.h"
-#include "measure/burst.h"
+#include "measure/burst_cycle.h"
 #include "measure/clock.h"
 #include "measure/series.h"
 #include "probe/pinger.h"
@@ -73,7 +73,7 @@ class Form1 : public QWidget {
   int scroll_step() const { return scroll_step_; }
   const MeasurementSeries& series() const { return series_; }
   bool stop_requested() const { return stop_requested_; }
-  bool burst_running() const { return burst_.active && burst_.generation == generation_; }
+  bool burst_running() const { return burst_.running(generation_); }
 
  signals:
   // The window was closed: the program ends at once, writing nothing.
@@ -85,14 +85,6 @@ class Form1 : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  struct Burst {
-    bool active = false;
-    unsigned generation = 0;  // the run it belongs to
-    int request = 0;          // 1 to 24, the request in flight or last completed
-    BurstCounters counters;
-    bool not_permitted = false;
-  };
-
   void BuildControls();
   void SetStatus(const QString& text);
   void SetStatusColour(long vb_colour);
@@ -122,7 +114,7 @@ class Form1 : public QWidget {
   int scroll_step_ = 0;
   int large_scroll_step_ = 20;
   unsigned generation_ = 0;
-  Burst burst_;
+  BurstCycle burst_;
   MeasurementSeries series_;
   HistoryFile history_;
   bool history_failed_ = false;

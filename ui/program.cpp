@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/terminal.h"
 #include "history/history_format.h"
 #include "history/history_location.h"
-#include "history/history_report.h"
-#include "measure/burst_command.h"
-#include "measure/command_line.h"
 #include "probe/pinger.h"
 #include "probe/system_echo_service.h"
 #include "ui/echo_runner.h"
@@ -21,78 +19,13 @@
 #include "ui/systray.h"
 
 namespace trelvane {
-namespace {
-
-int RunBurstCommand(const std::string& host) {
-  const std::unique_ptr<EchoService> service = MakeSystemEchoService();
-  const Pinger pinger(*service);
-  const SystemClock clock;
-  bool not_permitted = false;
-  const Measurement measurement = RunBurst(
-      [&] {
-        PingResult result = pinger.Probe(host);
-        not_permitted = not_permitted || result.not_permitted;
-        return result.text;
-      },
-      clock, [](std::string_view result) { std::cout << result << std::endl; });
-  std::cout << MeasurementLine(measurement) << std::endl;
-  return not_permitted ? kNotPermittedExitStatus : 0;
-}
-
-// --report and --export: the history read only, never locked, never written.
-int RunHistoryCommand(const CommandLine& line) {
-  const HistoryQuery& query = line.query;
-  const std::string path = query.file.empty() ? SystemHistoryLocation().path : query.file;
-  ReportOptions options;
-  options.since = query.since;
-  options.until = query.until;
-  options.run = query.run;
-  options.loss_threshold = query.loss_threshold;
-  FileError error;
-  bool ok = false;
-  if (line.mode == CommandLine::Mode::kExport) {
-    ok = ExportMeasurements(path, options, stdout, error);
-  } else {
-    Report report;
-    ok = BuildReport(path, options, report, error);
-    const ReportFormat format = query.format == "json"  ? ReportFormat::kJson
-                                : query.format == "csv" ? ReportFormat::kCsv
-                                                        : ReportFormat::kText;
-    if (ok) WriteReport(report, options, path, format, stdout);
-  }
-  if (!ok) {
-    std::fprintf(stderr, "trelvane: cannot read %s: %s\n", path.c_str(),
-                 DescribeError(error).c_str());
-    return 1;
-  }
-  return 0;
-}
-
-}  // namespace
 
 int RunProgram(int argc, char** argv) {
   // Dates and times are written with the separators of the user's regional settings.
   std::setlocale(LC_TIME, "");
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const CommandLine line = ParseCommandLine(arguments);
-  switch (line.mode) {
-    case CommandLine::Mode::kHelp:
-      std::cout << UsageText(DescribeLocation(SystemHistoryLocation()));
-      return 0;
-    case CommandLine::Mode::kVersion:
-      std::cout << kProgramName << ' ' << kProgramVersion << '\n';
-      return 0;
-    case CommandLine::Mode::kUsageError:
-      std::cerr << "trelvane: " << line.error << "\n" << UsageText();
-      return kUsageExitStatus;
-    case CommandLine::Mode::kBurst:
-      return RunBurstCommand(line.host);
-    case CommandLine::Mode::kReport:
-    case CommandLine::Mode::kExport:
-      return RunHistoryCommand(line);
-    case CommandLine::Mode::kWindow:
-      break;
-  }
+  if (const std::optional<int> status = RunTerminalCommand(line)) return *status;
   QApplication application(argc, argv);
   application.setApplicationName(QString::fromUtf8(kProgramName.data(), kProgramName.size()));
   application.setApplicationVersion(

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "history/history_report.h"
 #include "measure/calendar.h"
 
 namespace trelvane {
@@ -15,12 +16,9 @@ inline constexpr std::string_view kProgramVersion = TRELVANE_VERSION;
 
 // What --report and --export are asked for.
 struct HistoryQuery {
-  std::optional<CalendarDate> since;  // inclusive
-  std::optional<CalendarDate> until;  // inclusive
-  std::optional<std::string> run;     // one run, by its key
-  int loss_threshold = 25;            // percent: a loss episode has at least this
-  std::string format = "text";        // text, csv or json
-  std::string file;                   // empty: the history file the window would use
+  ReportOptions options;                      // the period, the run, the loss threshold
+  ReportFormat format = ReportFormat::kText;  // of --report
+  std::string file;                           // empty: the history file the window would use
 };
 
 // What the command line asks for.

@@ -1,4 +1,4 @@
-#include "measure/command_line.h"
+#include "cli/command_line.h"
 
 #include <array>
 #include <charconv>
@@ -40,13 +40,17 @@ bool TakeDate(std::string_view value, std::optional<CalendarDate>& date, std::st
 
 const std::array<QueryOption, 5> kQueryOptions = {{
     {"--since", "DATE", "from this day on (yyyy-mm-dd, included)", false,
-     [](std::string_view v, HistoryQuery& q, std::string& e) { return TakeDate(v, q.since, e); }},
+     [](std::string_view v, HistoryQuery& q, std::string& e) {
+       return TakeDate(v, q.options.since, e);
+     }},
     {"--until", "DATE", "up to this day (included)", false,
-     [](std::string_view v, HistoryQuery& q, std::string& e) { return TakeDate(v, q.until, e); }},
+     [](std::string_view v, HistoryQuery& q, std::string& e) {
+       return TakeDate(v, q.options.until, e);
+     }},
     {"--run", "KEY", "one run, by its key as the window lists it (\"06/12/2026 - 09:15:02\")",
      false,
      [](std::string_view v, HistoryQuery& q, std::string&) {
-       q.run = std::string(v);
+       q.options.run = std::string(v);
        return true;
      }},
     {"--loss-threshold", "PCT", "a loss episode has a loss of at least PCT (default 25)", true,
@@ -57,7 +61,7 @@ const std::array<QueryOption, 5> kQueryOptions = {{
          e = "not a loss threshold from 1 to 100: '" + std::string(v) + "'";
          return false;
        }
-       q.loss_threshold = value;
+       q.options.loss_threshold = value;
        return true;
      }},
     {"--format", "FORMAT", "text (default), csv or json", true,
@@ -66,14 +70,17 @@ const std::array<QueryOption, 5> kQueryOptions = {{
          e = "not a format (text, csv, json): '" + std::string(v) + "'";
          return false;
        }
-       q.format = std::string(v);
+       q.format = v == "json"  ? ReportFormat::kJson
+                  : v == "csv" ? ReportFormat::kCsv
+                               : ReportFormat::kText;
        return true;
      }},
 }};
 
 // Reads the words after --report or --export.
-void TakeQuery(const std::vector<std::string>& rest, bool report, CommandLine& line) {
-  line.mode = report ? CommandLine::Mode::kReport : CommandLine::Mode::kExport;
+void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, CommandLine& line) {
+  line.mode = mode;
+  const bool report = mode == CommandLine::Mode::kReport;
   bool file_given = false;
   for (std::size_t i = 0; i < rest.size(); ++i) {
     const std::string_view word = rest[i];
@@ -113,8 +120,9 @@ void TakeQuery(const std::vector<std::string>& rest, bool report, CommandLine& l
     line.query.file = std::string(word);
     file_given = true;
   }
-  if (line.query.since && line.query.until &&
-      MinuteIndex(*line.query.since, 0, 0) > MinuteIndex(*line.query.until, 0, 0)) {
+  const ReportOptions& options = line.query.options;
+  if (options.since && options.until &&
+      MinuteIndex(*options.since, 0, 0) > MinuteIndex(*options.until, 0, 0)) {
     line.mode = CommandLine::Mode::kUsageError;
     line.error = "--since comes after --until";
   }
@@ -135,11 +143,15 @@ const std::array<Option, 5> kOptions = {{
     {"", "--report", "[OPTIONS] [FILE]",
      "print the availability, loss, response times, outages, loss episodes and gaps of the "
      "history file (FILE, or the one the window uses), per run and in all",
-     [](const std::vector<std::string>& rest, CommandLine& line) { TakeQuery(rest, true, line); }},
+     [](const std::vector<std::string>& rest, CommandLine& line) {
+       TakeQuery(rest, CommandLine::Mode::kReport, line);
+     }},
     {"", "--export", "[OPTIONS] [FILE]",
      "print every measurement as CSV: run, ISO date-time, loss %, response ms (empty when nothing "
      "was answered), answered requests out of 24",
-     [](const std::vector<std::string>& rest, CommandLine& line) { TakeQuery(rest, false, line); }},
+     [](const std::vector<std::string>& rest, CommandLine& line) {
+       TakeQuery(rest, CommandLine::Mode::kExport, line);
+     }},
     {"-h", "--help", "", "display this help and exit",
      [](const std::vector<std::string>&, CommandLine& line) {
        line.mode = CommandLine::Mode::kHelp;
