@@ -179,7 +179,8 @@ bool Contains(const std::array<std::string_view, N>& names, std::string_view nam
   return false;
 }
 
-// Appends `text` to `out`, wrapped at `width` columns with `indent` blanks on the next lines.
+// Appends `text` to `out`, starting at `column`, wrapped at 79 columns with `indent` blanks on the
+// next lines.
 void Wrap(std::string_view text, std::size_t column, std::size_t indent, std::string& out) {
   constexpr std::size_t kWidth = 79;
   while (!text.empty()) {
@@ -272,17 +273,20 @@ std::string UsageText(std::string_view history_file) {
     text +=
         "  or:  trelvane " + std::string(option.name) + " " + std::string(option.argument) + "\n";
   }
-  text +=
-      "  or:  trelvane --help | --version\n"
-      "Watch the packet loss and response time of the network path to HOST: a burst of 24\n"
-      "ICMP echo requests a minute, shown in a window and appended to the history file:\n"
-      "trelvane.txt in the folder the program is started from when one is there already,\n"
-      "else $XDG_DATA_HOME/trelvane/trelvane.txt (~/.local/share/trelvane/ by default).\n"
-      "\n"
-      "  HOST              a host name, a dotted IPv4 address or an IPv6 address (::1,\n"
-      "                    [2001:db8::1], fe80::1%eth0); the whole rest of the command\n"
-      "                    line is the host. With a host the program starts measuring at once\n"
-      "                    and waits in the notification area; without one it opens idle.\n";
+  text += "  or:  trelvane --help | --version\n";
+  Wrap(
+      "Watch the packet loss and response time of the network path to HOST: a burst of 24 ICMP "
+      "echo requests a minute, shown in a window and appended to the history file: trelvane.txt "
+      "in the folder the program is started from when one is there already, else "
+      "$XDG_DATA_HOME/trelvane/trelvane.txt (~/.local/share/trelvane/ by default).",
+      0, 0, text);
+  text += "\n";
+  HelpRow("  HOST",
+          "a host name, a dotted IPv4 address or an IPv6 address (::1, [2001:db8::1], "
+          "fe80::1%eth0); the whole rest of the command line is the host. With a host the "
+          "program starts measuring at once and waits in the notification area; without one it "
+          "opens idle.",
+          text);
   for (const Option& option : kOptions) {
     std::string names =
         option.short_name.empty() ? "      " : std::string(option.short_name) + ", ";
@@ -295,33 +299,38 @@ std::string UsageText(std::string_view history_file) {
     HelpRow("      " + std::string(option.name) + " " + std::string(option.argument), option.help,
             text);
   }
-  text +=
-      "A report takes the stamps as the window does (first 10 characters the date, last 5 the\n"
-      "time). Availability is the share of measured minutes with at least one answer, the clean\n"
-      "share those with no loss; percentages have two decimals, rounded down. Response times\n"
-      "count answered minutes only: the median and the 95th percentile are measured values of\n"
-      "nearest rank (never interpolated), in whole ms. Outages (loss 100) and loss episodes are\n"
-      "stretches of consecutive minutes; more than 2 minutes between two measurements is a gap,\n"
-      "listed apart and counted neither as an outage nor as available.\n";
-  if (!history_file.empty()) text += "History file here: " + std::string(history_file) + "\n";
-  text +=
-      "The options of the windowing toolkit (-style, -platform, -display, ...) are taken by it.\n"
-      "\n"
+  Wrap(
+      "A report takes the stamps as the window does (first 10 characters the date, last 5 the "
+      "time). Availability is the share of measured minutes with at least one answer, the clean "
+      "share those with no loss; percentages have two decimals, rounded down. Response times "
+      "count answered minutes only: the median and the 95th percentile are measured values of "
+      "nearest rank (never interpolated), in whole ms. Outages (loss 100) and loss episodes are "
+      "stretches of consecutive minutes; more than 2 minutes between two measurements is a gap, "
+      "listed apart and counted neither as an outage nor as available.",
+      0, 0, text);
+  if (!history_file.empty()) Wrap("History file here: " + std::string(history_file), 0, 2, text);
+  Wrap("The options of the windowing toolkit (-style, -platform, -display, ...) are taken by it.",
+       0, 0, text);
+  text += "\n";
+  Wrap(
       "Each request gives \"N ms\", \"Timeout\", \"Err\" (unresolved, unreachable, no route, or "
-      "no\n"
-      "ICMP socket allowed) or \"SZErr\". Without root, allow ICMP with\n"
+      "no ICMP socket allowed) or \"SZErr\". Without root, allow ICMP with",
+      0, 0, text);
+  text +=
       "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
       "or give the program raw sockets with setcap cap_net_raw+ep.\n"
       "\n"
-      "Exit status:\n"
-      " 0  if OK, also when requests of a burst failed,\n"
-      " 2  if the command line is wrong,\n"
-      " 3  if HOST was given while another window runs on the same history file (started\n"
-      "    again without a host, the program brings that window to the front and exits 0),\n"
-      " 4  if --burst could not send: no ICMP socket may be opened (no privilege),\n"
-      " 1  if --report or --export cannot read the history file.\n"
-      "\n"
-      "Full documentation: man trelvane\n";
+      "Exit status:\n";
+  for (const std::string_view status :
+       {" 0  if OK, also when requests of a burst failed,",
+        " 1  if --report or --export cannot read the history file,",
+        " 2  if the command line is wrong,",
+        " 3  if HOST was given while another window runs on the same history file (started again "
+        "without a host, the program brings that window to the front and exits 0),",
+        " 4  if --burst could not send: no ICMP socket may be opened (no privilege)."}) {
+    Wrap(status, 0, 4, text);
+  }
+  text += "\nFull documentation: man trelvane\n";
   return text;
 }
 

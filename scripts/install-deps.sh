@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgtest-dev libgmock-dev
   g++-mingw-w64-x86-64
   clang-format clang libclang-rt-14-dev
-  iproute2 iputils-ping util-linux procps python3
+  iproute2 iputils-ping util-linux procps python3 python3-markdown clang-tidy
   librsvg2-bin desktop-file-utils appstream dpkg-dev man-db file lintian
   xvfb xauth xdotool x11-apps x11-utils imagemagick trayer openbox fonts-dejavu-core
 )
