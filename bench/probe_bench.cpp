@@ -125,9 +125,9 @@ int main() {
 
   const trelvane::SystemClock clock;
   const auto start = Steady::now();
-  const trelvane::Measurement m =
-      trelvane::RunBurst([&] { return pinger.Probe(target); }, clock, [](std::string_view) {})
-          .measurement;
+  const trelvane::Measurement m = trelvane::RunBurst([&] { return pinger.PingResultFor(target); },
+                                                     clock, [](std::string_view) {})
+                                      .measurement;
   const double wall_ms = std::chrono::duration<double, std::milli>(Steady::now() - start).count();
   std::printf("burst of 24 at 20.5 ms: %.1f ms wall, %.3f x (24 x 20 ms = 480 ms); line %s\n",
               wall_ms, wall_ms / 480.0, trelvane::MeasurementLine(m).c_str());

@@ -18,7 +18,7 @@ int RunBurstCommand(const std::string& host) {
   const Pinger pinger(*service);
   const SystemClock clock;
   const BurstOutcome outcome =
-      RunBurst([&] { return pinger.Probe(host); }, clock,
+      RunBurst([&] { return pinger.PingResultFor(host); }, clock,
                [](std::string_view result) { std::cout << result << std::endl; });
   std::cout << MeasurementLine(outcome.measurement) << std::endl;
   return outcome.not_permitted ? kNotPermittedExitStatus : 0;

@@ -5,6 +5,7 @@
 #include "graph/axes.h"
 #include "measure/calendar.h"
 #include "measure/clock.h"
+#include "measure/measurement.h"
 #include "measure/numbers.h"
 
 namespace trelvane {
@@ -24,7 +25,7 @@ struct Point {
 // separator is the one of the regional settings the stamp was written with, whatever it is.
 std::optional<int> MinuteOfDay(const std::string& stamp) {
   if (stamp.size() < 5) return std::nullopt;
-  const std::string_view time = std::string_view(stamp).substr(stamp.size() - 5);
+  const std::string_view time = ReadStamp(stamp).time;
   const std::optional<int> hours = ParseWholeNumber(time.substr(0, 2));
   const std::optional<int> minutes = ParseWholeNumber(time.substr(3, 2));
   if (!hours || !minutes || *hours < 0 || *hours > 23 || *minutes < 0 || *minutes > 59) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "measure/measurement.h"
+
 namespace trelvane {
 namespace {
 
@@ -29,12 +31,13 @@ std::optional<StoredMeasurement> MeasurementLineReader::Read(std::string_view li
                           : static_cast<const char*>(std::memchr(p, ' ', line.size()));
   if (blank == nullptr || blank - p < 15) return std::nullopt;
   const std::size_t stamp_size = static_cast<std::size_t>(blank - p);
-  const int hour = TwoDigits(blank - 5);
-  const int minute = TwoDigits(blank - 2);
+  const StampParts stamp = ReadStamp(std::string_view(p, stamp_size));
+  const int hour = TwoDigits(stamp.time.data());
+  const int minute = TwoDigits(stamp.time.data() + 3);
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return std::nullopt;
   // Most lines share their date with the line before.
-  if (stamp_size < 10 || std::memcmp(p, date_, 10) != 0 || !date_valid_) {
-    std::memcpy(date_, p, 10);
+  if (stamp_size < 10 || std::memcmp(stamp.date.data(), date_, 10) != 0 || !date_valid_) {
+    std::memcpy(date_, stamp.date.data(), 10);
     const int day = TwoDigits(p);
     const int month = TwoDigits(p + 3);
     const int century = TwoDigits(p + 6);

@@ -11,7 +11,7 @@ namespace trelvane {
 namespace {
 
 // A number with at least `width` digits, padded with leading zeros.
-std::string Padded(int value, std::size_t width) {
+std::string ZeroPadded(int value, std::size_t width) {
   std::string digits = std::to_string(value);
   if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
   return digits;
@@ -73,15 +73,16 @@ LocalTime SystemClock::Now() const {
 }
 
 std::string FormatDate(const LocalTime& t, char separator) {
-  return Padded(t.day, 2) + separator + Padded(t.month, 2) + separator + Padded(t.year, 4);
+  return ZeroPadded(t.day, 2) + separator + ZeroPadded(t.month, 2) + separator +
+         ZeroPadded(t.year, 4);
 }
 
 std::string FormatTime(const LocalTime& t, char separator) {
-  return FormatMinute(t, separator) + separator + Padded(t.second, 2);
+  return FormatMinute(t, separator) + separator + ZeroPadded(t.second, 2);
 }
 
 std::string FormatMinute(const LocalTime& t, char separator) {
-  return Padded(t.hour, 2) + separator + Padded(t.minute, 2);
+  return ZeroPadded(t.hour, 2) + separator + ZeroPadded(t.minute, 2);
 }
 
 std::string FormatStamp(const LocalTime& t, Separators separators) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace trelvane {
 
@@ -12,6 +13,15 @@ struct Measurement {
 
   bool operator==(const Measurement&) const = default;
 };
+
+// A stamp read by position, whatever the separators of the regional settings it was written
+// with: its first 10 characters are the date (dd/mm/yyyy), its last 5 the time of day (hh:mm).
+// A shorter stamp gives what it has.
+struct StampParts {
+  std::string_view date;
+  std::string_view time;
+};
+StampParts ReadStamp(std::string_view stamp);
 
 // The history file's measurement line (without its line end): stamp, loss and response time
 // separated by single blanks, e.g. "06/12/2026-14:05 4 23".

@@ -28,9 +28,9 @@ std::string_view StatusWord(EchoStatus status) {
   return "unknown";
 }
 
-std::string Pinger::Ping(std::string_view host) const { return Probe(host).text; }
+std::string Pinger::Ping(std::string_view host) const { return PingResultFor(host).text; }
 
-PingResult Pinger::Probe(std::string_view host) const {
+PingResult Pinger::PingResultFor(std::string_view host) const {
   const std::optional<Target> target = ResolveTarget(host);
   if (!target) return PingResult{std::string(kErrText), false};
   EchoReply reply;

@@ -44,7 +44,7 @@ class Pinger {
   // resolved gives "Err" and nothing is sent.
   std::string Ping(std::string_view host) const;
   // The same, telling a missing privilege apart.
-  PingResult Probe(std::string_view host) const;
+  PingResult PingResultFor(std::string_view host) const;
 
   // 1. A text shorter than kNameOnlyLength goes to ParseAddress; an address other than 0 and all
   //    ones is the result.

@@ -16,9 +16,10 @@ int main(int argc, char** argv) {
   const std::unique_ptr<trelvane::EchoService> service = trelvane::MakeSystemEchoService();
   const trelvane::Pinger pinger(*service);
   const trelvane::SystemClock clock;
-  const std::string line = trelvane::MeasurementLine(
-      trelvane::RunBurst([&] { return pinger.Probe(argv[1]); }, clock, [](std::string_view) {})
-          .measurement);
+  const std::string line =
+      trelvane::MeasurementLine(trelvane::RunBurst([&] { return pinger.PingResultFor(argv[1]); },
+                                                   clock, [](std::string_view) {})
+                                    .measurement);
   // The history file's backend, on a file in the current folder.
   trelvane::HistoryFile history("trelvane-link-check.txt");
   history.AppendRunHeader(trelvane::RunHeader(clock.Now(), clock.separators()));

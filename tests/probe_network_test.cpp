@@ -144,9 +144,9 @@ TEST_P(BothFamiliesTest, EveryScriptedAnswerIsReadRight) {
   // A burst to the host that drops every fourth request.
   const SystemClock clock;
   int results = 0;
-  const Measurement m =
-      RunBurst([&] { return pinger_.Probe(Lab(2)); }, clock, [&](std::string_view) { ++results; })
-          .measurement;
+  const Measurement m = RunBurst([&] { return pinger_.PingResultFor(Lab(2)); }, clock,
+                                 [&](std::string_view) { ++results; })
+                            .measurement;
   EXPECT_EQ(results, 24);
   EXPECT_EQ(m.loss, "25");
   EXPECT_TRUE(m.response == "20" || m.response == "21") << m.response;

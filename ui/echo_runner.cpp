@@ -22,7 +22,7 @@ ThreadedEchoRunner::~ThreadedEchoRunner() {
 
 void ThreadedEchoRunner::Ping(const std::string& host, Done done) {
   std::thread([service = service_, link = link_, host, done = std::move(done)]() mutable {
-    PingResult result = Pinger(*service).Probe(host);
+    PingResult result = Pinger(*service).PingResultFor(host);
     // Posting under the lock: the context cannot be destroyed between the test and the post, and
     // Qt drops events still queued for an object when it is destroyed.
     const std::lock_guard<std::mutex> lock(link->mutex);

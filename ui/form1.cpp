@@ -53,7 +53,7 @@ void Form1::Load(const QString& command_line) {
   command_line_ = command_line;
   URL->setText(command_line_.isEmpty() ? QString(kDefaultHost) : command_line_);
 
-  large_scroll_step_ = 20;
+  large_scroll_step_ = kLargeScrollStep;
   scroll_offset_ = 0;
   stop_requested_ = false;
 
@@ -170,8 +170,9 @@ void Form1::FinishBurst() {
   setWindowTitle(caption);
   setAccessibleName(caption);
   csys->setTrayTip(caption);
-  SetFittedText(Label11, QString::fromStdString(newest.stamp.substr(0, 10) + " - " +
-                                                newest.stamp.substr(newest.stamp.size() - 5)));
+  const StampParts stamp = ReadStamp(newest.stamp);
+  SetFittedText(Label11,
+                QString::fromStdString(std::string(stamp.date) + " - " + std::string(stamp.time)));
   RedrawGraph();
 
   if (const std::optional<SinceStart> figures = SinceStartFigures(series_)) {

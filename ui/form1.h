@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "graph/graph.h"
 #include "history/history_file.h"
 #include "history/history_format.h"
 #include "measure/burst_cycle.h"
@@ -41,8 +42,8 @@ class Form1 : public QWidget {
   Q_OBJECT
 
  public:
-  // The history file is "trelvane.txt" in the current working directory unless `history_path`
-  // names another.
+  // The history goes to `history_path` (a bare "trelvane.txt", relative to the working directory,
+  // unless the caller names the file the history location chose).
   Form1(const Clock& clock, EchoRunner& echo, QWidget* parent = nullptr,
         std::string history_path = std::string(kHistoryFileName));
   ~Form1() override;
@@ -112,7 +113,7 @@ class Form1 : public QWidget {
   bool stop_requested_ = true;
   int scroll_offset_ = 0;
   int scroll_step_ = 0;
-  int large_scroll_step_ = 20;
+  int large_scroll_step_ = kLargeScrollStep;
   unsigned generation_ = 0;
   BurstCycle burst_;
   MeasurementSeries series_;

@@ -40,7 +40,7 @@ constexpr std::int64_t kNsPerMs = 1'000'000;
 // Room for the payload in one request; a longer one is cut.
 constexpr std::size_t kMaxPayloadBytes = 1016;
 
-std::int64_t ReadClock(clockid_t clock) {
+std::int64_t NowNs(clockid_t clock) {
   timespec ts{};
   clock_gettime(clock, &ts);
   return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
@@ -119,8 +119,8 @@ struct InFlight {
   std::int64_t timeout_ns;
 };
 
-ClockReading ReadClocks() {
-  return ClockReading{ReadClock(CLOCK_REALTIME), ReadClock(CLOCK_MONOTONIC)};
+ClockReading ReadBothClocks() {
+  return ClockReading{NowNs(CLOCK_REALTIME), NowNs(CLOCK_MONOTONIC)};
 }
 
 // Round-trip time from the kernel's receive stamp, unless the wall clock was stepped meanwhile.
@@ -129,7 +129,7 @@ EchoReply Answered(EchoStatus status, const InFlight& request, const timespec* r
   if (received != nullptr) {
     received_ns = static_cast<std::int64_t>(received->tv_sec) * 1'000'000'000 + received->tv_nsec;
   }
-  const std::int64_t rtt_ns = RoundTripNs(request.sent, received_ns, ReadClocks());
+  const std::int64_t rtt_ns = RoundTripNs(request.sent, received_ns, ReadBothClocks());
   EchoReply reply;
   reply.status = status;
   reply.round_trip_ms = static_cast<std::uint32_t>(rtt_ns / kNsPerMs);
@@ -324,7 +324,7 @@ class LinuxEchoService final : public EchoService {
     const auto* to_any =
         v6 ? reinterpret_cast<const sockaddr*>(&to6) : reinterpret_cast<const sockaddr*>(&to);
     const socklen_t to_size = v6 ? sizeof(to6) : sizeof(to);
-    request.sent = ReadClocks();
+    request.sent = ReadBothClocks();
     if (sendto(fd, packet.data(), packet.size(), 0, to_any, to_size) < 0) {
       // No route, a broadcast address, a firewall: nothing went out.
       return EchoReply{EchoStatus::kOther};
@@ -332,7 +332,7 @@ class LinuxEchoService final : public EchoService {
 
     const std::int64_t deadline_ns = request.sent.monotonic_ns + request.timeout_ns;
     for (;;) {
-      const std::int64_t left_ns = deadline_ns - ReadClock(CLOCK_MONOTONIC);
+      const std::int64_t left_ns = deadline_ns - NowNs(CLOCK_MONOTONIC);
       if (left_ns <= 0) return EchoReply{EchoStatus::kTimedOut};
       const timespec wait{static_cast<time_t>(left_ns / 1'000'000'000),
                           static_cast<long>(left_ns % 1'000'000'000)};
