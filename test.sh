@@ -18,7 +18,7 @@ scripts/check-source.sh
 phase "build"
 scripts/build.sh build
 
-# The sanitizer build, then the fuzzer's, beside the tests of the normal one.
+# The sanitizer build, then the fuzzer's, then clang-tidy, beside the tests of the normal one.
 log=$(mktemp -d)
 corpus=$(mktemp -d)
 mkdir "$corpus/history" "$corpus/icmp"
@@ -26,7 +26,8 @@ mkdir "$corpus/history" "$corpus/icmp"
 trap 'jobs -p | xargs -r kill 2>/dev/null; rm -rf "$log" "$corpus"' EXIT
 (
   nice -n 19 scripts/build.sh build-asan -DTRELVANE_SANITIZE=ON -DTRELVANE_BENCH=OFF &&
-    CC=clang CXX=clang++ nice -n 19 scripts/build.sh build-fuzz -DTRELVANE_FUZZ=ON
+    CC=clang CXX=clang++ nice -n 19 scripts/build.sh build-fuzz -DTRELVANE_FUZZ=ON &&
+    nice -n 19 scripts/check-source.sh --tidy build
 ) >"$log/asan-build" 2>&1 &
 asan_build=$!
 phase "tests"

@@ -325,6 +325,7 @@ std::string UsageText(std::string_view history_file) {
        {" 0  if OK, also when requests of a burst failed,",
         " 1  if --report or --export cannot read the history file,",
         " 2  if the command line is wrong,",
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one status, cut for the column limit
         " 3  if HOST was given while another window runs on the same history file (started again "
         "without a host, the program brings that window to the front and exits 0),",
         " 4  if --burst could not send: no ICMP socket may be opened (no privilege)."}) {

@@ -133,8 +133,10 @@ std::optional<GraphDrawing> DrawGraph(const MeasurementSeries& series, int offse
       }
       if (complete) {
         // Whole-number means: every division of the figures rounds down.
+        // NOLINTBEGIN(bugprone-integer-division)
         const auto a1 = static_cast<double>(newer_sum / kAverageSpan);
         const auto a0 = static_cast<double>(older_sum / kAverageSpan);
+        // NOLINTEND(bugprone-integer-division)
         lines.push_back({kGraphWidth - (m - 3) * W, LossY(a1), kGraphWidth - (m - 2) * W, LossY(a0),
                          kAverageColour});
       }

@@ -25,7 +25,7 @@ LineReader::LineReader(const StoredFile& file, std::uint64_t offset, std::size_t
 
 bool LineReader::Refill() {
   if (at_end_) return false;
-  const std::size_t start = static_cast<std::size_t>((file_offset_ + begin_) % align_);
+  const auto start = static_cast<std::size_t>((file_offset_ + begin_) % align_);
   if (begin_ != start) {
     std::memmove(base_ + start, base_ + begin_, end_ - begin_);
     file_offset_ = file_offset_ + begin_ - start;

@@ -30,7 +30,7 @@ std::optional<StoredMeasurement> MeasurementLineReader::Read(std::string_view li
                           ? p + 16
                           : static_cast<const char*>(std::memchr(p, ' ', line.size()));
   if (blank == nullptr || blank - p < 15) return std::nullopt;
-  const std::size_t stamp_size = static_cast<std::size_t>(blank - p);
+  const auto stamp_size = static_cast<std::size_t>(blank - p);
   const StampParts stamp = ReadStamp(std::string_view(p, stamp_size));
   const int hour = TwoDigits(stamp.time.data());
   const int minute = TwoDigits(stamp.time.data() + 3);
@@ -64,7 +64,7 @@ std::optional<StoredMeasurement> MeasurementLineReader::Read(std::string_view li
   ++at;
   const int response = number(at, 9);
   if (response < 0) return std::nullopt;
-  return StoredMeasurement{day_minute_ + hour * 60 + minute, loss, response};
+  return StoredMeasurement{day_minute_ + std::int64_t{hour} * 60 + minute, loss, response};
 }
 
 }  // namespace trelvane

@@ -142,12 +142,14 @@ ReportFigures::ReportFigures(const Report& report)
 
 std::vector<StretchRow> RowsOf(const std::vector<MeasuredStretch>& stretches) {
   std::vector<StretchRow> rows;
+  rows.reserve(stretches.size());
   for (const MeasuredStretch& s : stretches) rows.push_back({s.first, s.last, s.minutes()});
   return rows;
 }
 
 std::vector<StretchRow> RowsOf(const std::vector<Gap>& gaps) {
   std::vector<StretchRow> rows;
+  rows.reserve(gaps.size());
   for (const Gap& g : gaps) rows.push_back({g.before, g.after, g.missing_minutes()});
   return rows;
 }

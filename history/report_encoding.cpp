@@ -38,7 +38,7 @@ std::string Utf8Of(std::string_view text) {
 }
 
 std::string CsvField(std::string_view text) {
-  const std::string utf8 = Utf8Of(text);
+  std::string utf8 = Utf8Of(text);
   if (utf8.find_first_of(",\"\r\n") == std::string::npos) return utf8;
   std::string out = "\"";
   for (const char c : utf8) {

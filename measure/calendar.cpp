@@ -64,7 +64,7 @@ std::optional<CalendarDate> ParseIsoDate(std::string_view text) {
 }
 
 std::int64_t MinuteIndex(const CalendarDate& date, int hour, int minute) {
-  return DaysFromCivil(date.year, date.month, date.day) * 1440 + hour * 60 + minute;
+  return DaysFromCivil(date.year, date.month, date.day) * 1440 + std::int64_t{hour} * 60 + minute;
 }
 
 std::string IsoMinute(std::int64_t minute) {

@@ -18,7 +18,10 @@ for file in bin/trelvane share/applications/trelvane.desktop \
   share/doc/trelvane/changelog.Debian.gz; do
   [ -f "$root/$file" ] || { echo "FAILED: $file is not installed"; exit 1; }
 done
-for size in 16 22 24 32 48 64 128 256; do
+# The sizes the build renders, as ui/CMakeLists.txt lists them.
+sizes=$(sed -n 's/^set(icon_sizes \(.*\))$/\1/p' "$(dirname "$0")/../ui/CMakeLists.txt")
+[ -n "$sizes" ] || { echo "FAILED: no icon sizes in ui/CMakeLists.txt"; exit 1; }
+for size in $sizes; do
   icon=$root/share/icons/hicolor/${size}x${size}/apps/trelvane.png
   [ "$(identify -format '%wx%h' "$icon")" = "${size}x${size}" ] || { echo "FAILED: $icon"; exit 1; }
 done

@@ -38,7 +38,7 @@ QImage GraphPicture(const Form1& form) {
   };
   paint(form.Picture1);
   for (const char* name : kAround) {
-    if (QWidget* w = form.findChild<QWidget*>(name)) paint(w);
+    if (auto* w = form.findChild<QWidget*>(name)) paint(w);
   }
   return image;
 }
@@ -48,9 +48,9 @@ QString GraphPictureName(const Form1& form) {
   if (shown == nullptr || shown->stamp.size() < 15) return QStringLiteral("trelvane.png");
   const QString stamp = QString::fromLatin1(shown->stamp);
   // By position, whatever the separators: dd?mm?yyyy-...hh?mm.
-  const QString name = QStringLiteral("trelvane-%1-%2-%3-%4%5.png")
-                           .arg(stamp.mid(6, 4), stamp.mid(3, 2), stamp.left(2),
-                                stamp.right(5).left(2), stamp.right(2));
+  QString name = QStringLiteral("trelvane-%1-%2-%3-%4%5.png")
+                     .arg(stamp.mid(6, 4), stamp.mid(3, 2), stamp.left(2), stamp.right(5).left(2),
+                          stamp.right(2));
   for (const QChar c : name) {
     if (!c.isLetterOrNumber() && c != '-' && c != '.') return QStringLiteral("trelvane.png");
   }
