@@ -97,7 +97,7 @@ read -r x y <<<"$(tray_icon)"
 xdotool mousemove "$x" "$y" click 1
 until_true 5 on_screen || fail "the window did not come back"
 xdotool windowactivate --sync "$(visible_window)" key --clearmodifiers alt+F4
-until_true 5 program_ended || fail "closing did not end the program"
+until_true 10 program_ended || fail "closing did not end the program"
 [ "$(md5sum <"$history")" = "$before" ] || fail "closing wrote to the history file"
 
 "$build/trelvane" >>"$tmp/program.log" 2>&1 &
