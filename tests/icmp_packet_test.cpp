@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace trelvane::icmp {
@@ -14,15 +13,13 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const Bytes kDestination = {10, 250, 0, 1};
-const Bytes kOther = {10, 250, 0, 2};
-const Bytes kDestination6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-const Bytes kOther6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
-constexpr std::uint16_t kId = 0x1234;
-constexpr std::uint16_t kSequence = 7;
+const Bytes kTo = {10, 250, 0, 1}, kElsewhere = {10, 250, 0, 2};
+const Bytes kTo6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+const Bytes kElsewhere6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+constexpr std::uint16_t kId = 0x1234, kSequence = 7;
 constexpr std::string_view kPayload = "PINGECHOICMPTEST";
 
-// An ICMP message of any type with its checksum right (IPv4's rule; ICMPv6 ignores it here).
+// An ICMP message with its checksum right (IPv4's rule; ICMPv6 ignores it here).
 Bytes Message(std::uint8_t type, std::uint8_t code, const Bytes& rest) {
   Bytes message = {type, code, 0, 0};
   message.insert(message.end(), rest.begin(), rest.end());
@@ -31,143 +28,112 @@ Bytes Message(std::uint8_t type, std::uint8_t code, const Bytes& rest) {
   return message;
 }
 
-Bytes EchoFields(std::uint16_t id, std::uint16_t sequence, std::string_view payload) {
+Bytes Reply(std::uint8_t type, std::uint16_t id = kId, std::uint16_t sequence = kSequence,
+            std::string_view payload = kPayload, std::uint8_t code = 0) {
   Bytes fields = {static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id),
                   static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence)};
   fields.insert(fields.end(), payload.begin(), payload.end());
-  return fields;
+  return Message(type, code, fields);
 }
 
-// The data of an IPv4 error: 4 unused bytes, the original IP header, and `quoted_bytes` of the
-// original request.
-Bytes Quote4(const Bytes& destination, std::size_t quoted_bytes = 8, std::uint8_t protocol = 1,
-             std::uint8_t ihl = 5, std::uint16_t sequence = kSequence) {
-  Bytes data(4, 0);
-  Bytes ip(ihl * 4u < 20 ? 20 : ihl * 4u, 0);
-  ip[0] = static_cast<std::uint8_t>(0x40 | ihl);
-  ip[9] = protocol;
-  std::copy(destination.begin(), destination.end(), ip.begin() + 16);
-  data.insert(data.end(), ip.begin(), ip.end());
+// An error quoting an IPv4 request to `to`: the original IP header (`ihl` words, `protocol`) and
+// `quoted` bytes of the request with sequence `sequence`.
+Bytes Error4(std::uint8_t type, std::uint8_t code, const Bytes& to, std::size_t quoted = 8,
+             std::uint8_t protocol = 1, std::uint8_t ihl = 5, std::uint16_t sequence = kSequence) {
+  Bytes data(4 + std::max(ihl * 4, 20), 0);
+  data[4] = static_cast<std::uint8_t>(0x40 | ihl);
+  data[13] = protocol;
+  std::copy(to.begin(), to.end(), data.begin() + 20);
   const Bytes request = BuildEchoRequest(Family::kV4, kId, sequence, kPayload);
-  data.insert(data.end(), request.begin(), request.begin() + static_cast<long>(quoted_bytes));
-  return data;
+  data.insert(data.end(), request.begin(), request.begin() + static_cast<long>(quoted));
+  return Message(type, code, data);
 }
 
-Bytes Quote6(const Bytes& destination, std::uint8_t version = 6) {
-  Bytes data(4, 0);
-  Bytes ip(40, 0);
-  ip[0] = static_cast<std::uint8_t>(version << 4);
-  ip[6] = kNextHeaderIcmp6;
-  std::copy(destination.begin(), destination.end(), ip.begin() + 24);
-  data.insert(data.end(), ip.begin(), ip.end());
+Bytes Error6(std::uint8_t type, std::uint8_t code, const Bytes& to, std::uint8_t version = 6) {
+  Bytes data(44, 0);
+  data[4] = static_cast<std::uint8_t>(version << 4);
+  data[10] = kNextHeaderIcmp6;
+  std::copy(to.begin(), to.end(), data.begin() + 28);
   const Bytes request = BuildEchoRequest(Family::kV6, kId, kSequence, kPayload);
   data.insert(data.end(), request.begin(), request.begin() + 8);
-  return data;
-}
-
-Expected Request(Family family, bool raw) {
-  Expected request;
-  request.family = family;
-  request.destination = family == Family::kV6 ? kDestination6 : kDestination;
-  if (raw) request.id = kId;
-  request.sequence = kSequence;
-  request.payload = kPayload;
-  return request;
+  return Message(type, code, data);
 }
 
 TEST(IcmpPacketTest, OnlyOurAnswerOrAnErrorQuotingOurRequestSettlesIt) {
-  const Bytes reply = Message(kEchoReply, 0, EchoFields(kId, kSequence, kPayload));
-  Bytes bad_sum = reply;
+  const Family v4 = Family::kV4, v6 = Family::kV6;
+  const std::optional<EchoStatus> kIgnored;
+  const auto kSuccess = EchoStatus::kSuccess, kOther = EchoStatus::kOther,
+             kExpired = EchoStatus::kTtlExpired;
+  Bytes bad_sum = Reply(kEchoReply);
   bad_sum[2] ^= 1;
   struct Case {
     const char* what;
     Family family;
-    bool raw;
-    Bytes message;
-    Bytes source;
+    bool raw;  // the identifier is checked
+    Bytes message, source;
     std::optional<EchoStatus> status;
   };
-  const std::optional<EchoStatus> kIgnored;
   const Case cases[] = {
-      {"our reply", Family::kV4, true, reply, kDestination, EchoStatus::kSuccess},
-      {"our reply, datagram socket: the kernel owns the id", Family::kV4, false,
-       Message(kEchoReply, 0, EchoFields(99, kSequence, kPayload)), kDestination,
-       EchoStatus::kSuccess},
-      {"another identifier", Family::kV4, true,
-       Message(kEchoReply, 0, EchoFields(99, kSequence, kPayload)), kDestination, kIgnored},
-      {"another sequence", Family::kV4, true,
-       Message(kEchoReply, 0, EchoFields(kId, kSequence + 1, kPayload)), kDestination, kIgnored},
-      {"another payload", Family::kV4, true,
-       Message(kEchoReply, 0, EchoFields(kId, kSequence, "PINGECHOICMPTESX")), kDestination,
+      {"our reply", v4, true, Reply(kEchoReply), kTo, kSuccess},
+      {"a datagram socket's reply", v4, false, Reply(kEchoReply, 99), kTo, kSuccess},
+      {"another identifier", v4, true, Reply(kEchoReply, 99), kTo, kIgnored},
+      {"another sequence", v4, true, Reply(kEchoReply, kId, 8), kTo, kIgnored},
+      {"another payload", v4, true, Reply(kEchoReply, kId, kSequence, "PINGECHOICMPTESX"), kTo,
        kIgnored},
-      {"a cut payload", Family::kV4, true,
-       Message(kEchoReply, 0, EchoFields(kId, kSequence, "PINGECHO")), kDestination, kIgnored},
-      {"from another host", Family::kV4, true, reply, kOther, kIgnored},
-      {"a reply with a code", Family::kV4, true,
-       Message(kEchoReply, 1, EchoFields(kId, kSequence, kPayload)), kDestination, kIgnored},
-      {"a bad checksum", Family::kV4, true, bad_sum, kDestination, kIgnored},
-      {"shorter than a header", Family::kV4, true, Bytes(reply.begin(), reply.begin() + 7),
-       kDestination, kIgnored},
-      {"unreachable, quoting us", Family::kV4, true,
-       Message(kDestUnreachable, 1, Quote4(kDestination)), kOther, EchoStatus::kOther},
-      {"a forged unreachable for another destination", Family::kV4, true,
-       Message(kDestUnreachable, 1, Quote4(kOther)), kOther, kIgnored},
-      {"time exceeded in transit", Family::kV4, true,
-       Message(kTimeExceeded, 0, Quote4(kDestination)), kOther, EchoStatus::kTtlExpired},
-      {"time exceeded in reassembly", Family::kV4, false,
-       Message(kTimeExceeded, 1, Quote4(kDestination)), kOther, EchoStatus::kOther},
-      {"a quote cut inside our header", Family::kV4, true,
-       Message(kTimeExceeded, 0, Quote4(kDestination, 4)), kOther, kIgnored},
-      {"a quote of another protocol", Family::kV4, true,
-       Message(kTimeExceeded, 0, Quote4(kDestination, 8, 17)), kOther, kIgnored},
-      {"a quote whose header is too short", Family::kV4, true,
-       Message(kTimeExceeded, 0, Quote4(kDestination, 8, 1, 4)), kOther, kIgnored},
-      {"a quote with IP options", Family::kV4, true,
-       Message(kParameterProblem, 0, Quote4(kDestination, 8, 1, 6)), kOther, EchoStatus::kOther},
-      {"a quote of another request", Family::kV4, true,
-       Message(kSourceQuench, 0, Quote4(kDestination, 8, 1, 5, kSequence + 1)), kOther, kIgnored},
-      {"a redirect: the request still travels", Family::kV4, true,
-       Message(5, 1, Quote4(kDestination)), kOther, kIgnored},
-      {"our reply over IPv6", Family::kV6, true,
-       Message(kEcho6Reply, 0, EchoFields(kId, kSequence, kPayload)), kDestination6,
-       EchoStatus::kSuccess},
-      {"an IPv4 reply type over IPv6", Family::kV6, true,
-       Message(kEchoReply, 0, EchoFields(kId, kSequence, kPayload)), kDestination6, kIgnored},
-      {"an IPv6 reply from another host", Family::kV6, true,
-       Message(kEcho6Reply, 0, EchoFields(kId, kSequence, kPayload)), kOther6, kIgnored},
-      {"hop limit exceeded", Family::kV6, false, Message(kTimeExceeded6, 0, Quote6(kDestination6)),
-       kOther6, EchoStatus::kTtlExpired},
-      {"fragment reassembly exceeded", Family::kV6, false,
-       Message(kTimeExceeded6, 1, Quote6(kDestination6)), kOther6, EchoStatus::kOther},
-      {"packet too big", Family::kV6, true, Message(kPacketTooBig6, 0, Quote6(kDestination6)),
-       kOther6, EchoStatus::kOther},
-      {"a forged IPv6 unreachable for another destination", Family::kV6, true,
-       Message(kDestUnreachable6, 0, Quote6(kOther6)), kOther6, kIgnored},
-      {"an IPv6 quote that is not IPv6", Family::kV6, true,
-       Message(kDestUnreachable6, 0, Quote6(kDestination6, 4)), kOther6, kIgnored},
+      {"a cut payload", v4, true, Reply(kEchoReply, kId, kSequence, "PINGECHO"), kTo, kIgnored},
+      {"from another host", v4, true, Reply(kEchoReply), kElsewhere, kIgnored},
+      {"a reply with a code", v4, true, Reply(kEchoReply, kId, kSequence, kPayload, 1), kTo,
+       kIgnored},
+      {"a bad checksum", v4, true, bad_sum, kTo, kIgnored},
+      {"shorter than a header", v4, true, Bytes(7, 0), kTo, kIgnored},
+      {"unreachable, quoting us", v4, true, Error4(kDestUnreachable, 1, kTo), kElsewhere, kOther},
+      {"a forged unreachable", v4, true, Error4(kDestUnreachable, 1, kElsewhere), kTo, kIgnored},
+      {"time exceeded in transit", v4, true, Error4(kTimeExceeded, 0, kTo), kElsewhere, kExpired},
+      {"time exceeded reassembling", v4, false, Error4(kTimeExceeded, 1, kTo), kTo, kOther},
+      {"a quote cut in our header", v4, true, Error4(kTimeExceeded, 0, kTo, 4), kTo, kIgnored},
+      {"a quote of UDP", v4, true, Error4(kTimeExceeded, 0, kTo, 8, 17), kTo, kIgnored},
+      {"a quoted header too short", v4, true, Error4(kTimeExceeded, 0, kTo, 8, 1, 4), kTo,
+       kIgnored},
+      {"a quote with IP options", v4, true, Error4(kParameterProblem, 0, kTo, 8, 1, 6), kTo,
+       kOther},
+      {"a quote of another request", v4, true, Error4(kSourceQuench, 0, kTo, 8, 1, 5, 8), kTo,
+       kIgnored},
+      {"a redirect: the request travels on", v4, true, Error4(5, 1, kTo), kTo, kIgnored},
+      {"our IPv6 reply", v6, true, Reply(kEcho6Reply), kTo6, kSuccess},
+      {"an IPv4 reply type over IPv6", v6, true, Reply(kEchoReply), kTo6, kIgnored},
+      {"an IPv6 reply from another host", v6, true, Reply(kEcho6Reply), kElsewhere6, kIgnored},
+      {"hop limit exceeded", v6, false, Error6(kTimeExceeded6, 0, kTo6), kElsewhere6, kExpired},
+      {"reassembly time exceeded", v6, false, Error6(kTimeExceeded6, 1, kTo6), kTo6, kOther},
+      {"packet too big", v6, true, Error6(kPacketTooBig6, 0, kTo6), kElsewhere6, kOther},
+      {"a forged IPv6 unreachable", v6, true, Error6(kDestUnreachable6, 0, kElsewhere6), kTo6,
+       kIgnored},
+      {"a quote that is not IPv6", v6, true, Error6(kDestUnreachable6, 0, kTo6, 4), kTo6, kIgnored},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Classify(c.message, c.source, Request(c.family, c.raw)), c.status) << c.what;
+    Expected request;
+    request.family = c.family;
+    request.destination = c.family == v6 ? kTo6 : kTo;
+    if (c.raw) request.id = kId;
+    request.sequence = kSequence;
+    request.payload = kPayload;
+    EXPECT_EQ(Classify(c.message, c.source, request), c.status) << c.what;
   }
 }
 
 TEST(IcmpPacketTest, RequestsAndRawPacketsAreLaidOutAsTheWireWantsThem) {
   const Bytes request = BuildEchoRequest(Family::kV4, kId, kSequence, kPayload);
-  ASSERT_EQ(request.size(), 8 + kPayload.size());
-  EXPECT_EQ(Bytes(request.begin(), request.begin() + 2), (Bytes{kEchoRequest, 0}));
-  EXPECT_EQ(Bytes(request.begin() + 4, request.begin() + 8), (Bytes{0x12, 0x34, 0, 7}));
-  EXPECT_EQ(Checksum(request), 0);  // the stored sum makes the whole sum to zero
+  const Bytes reply = Reply(kEchoReply);
+  EXPECT_EQ(request, Message(kEchoRequest, 0, Bytes(reply.begin() + 4, reply.end())));
+  EXPECT_EQ(Checksum(request), 0);  // the stored sum makes the whole sum zero
   const Bytes request6 = BuildEchoRequest(Family::kV6, kId, kSequence, kPayload);
-  EXPECT_EQ(request6[0], kEcho6Request);
-  EXPECT_EQ(request6[2] | request6[3], 0);  // the kernel sums ICMPv6
-
+  EXPECT_EQ(Bytes(request6.begin(), request6.begin() + 4), (Bytes{kEcho6Request, 0, 0, 0}));
   Bytes packet(24, 0);
-  packet[0] = 0x45;
-  EXPECT_EQ(Ipv4Payload(packet)->size(), 4u);
-  packet[0] = 0x47;  // a header of 28 bytes in a packet of 24
-  EXPECT_FALSE(Ipv4Payload(packet));
-  packet[0] = 0x44;
-  EXPECT_FALSE(Ipv4Payload(packet));
+  for (const auto& [first, payload] :
+       std::vector<std::pair<std::uint8_t, int>>{{0x45, 4}, {0x47, -1}, {0x44, -1}}) {
+    packet[0] = first;  // a header of 20, 28 (longer than the packet) and 16 (too short) bytes
+    const auto got = Ipv4Payload(packet);
+    EXPECT_EQ(got ? static_cast<int>(got->size()) : -1, payload) << int(first);
+  }
   EXPECT_FALSE(Ipv4Payload(Bytes(19, 0x45)));
 }
 
