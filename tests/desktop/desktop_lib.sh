@@ -23,7 +23,7 @@ desktop_cleanup() {
 trap desktop_cleanup EXIT
 
 # Two tests starting servers at once can race for a display: a server that names its display but
-# takes no client is ended and another started.
+# takes no client, or that is gone, is ended and another started.
 start_xvfb() {
   local xvfb
   for _ in 1 2 3; do
@@ -33,7 +33,13 @@ start_xvfb() {
     pids+=("$xvfb")
     for _ in $(seq 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
     export DISPLAY=":$(cat "$tmp/display")"
-    for _ in $(seq 20); do xdotool getdisplaygeometry >/dev/null 2>&1 && return 0; sleep 0.1; done
+    # Our own server must answer: one that lost the display to another test's has exited, and
+    # the display then answers for that other server, which ends with its test.
+    for _ in $(seq 20); do
+      xdotool getdisplaygeometry >/dev/null 2>&1 && sleep 0.2 && kill -0 "$xvfb" 2>/dev/null &&
+        return 0
+      sleep 0.1
+    done
     kill "$xvfb" 2>/dev/null
   done
 }
