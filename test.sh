@@ -18,7 +18,7 @@ scripts/check-source.sh
 phase "build"
 scripts/build.sh build
 
-# The sanitizer build, then the fuzzer's, then clang-tidy, beside the tests of the normal one.
+# The sanitizer build, then the fuzzer's, beside the tests of the normal one.
 log=$(mktemp -d)
 corpus=$(mktemp -d)
 mkdir "$corpus/history" "$corpus/icmp"
@@ -26,10 +26,12 @@ mkdir "$corpus/history" "$corpus/icmp"
 trap 'jobs -p | xargs -r kill 2>/dev/null; rm -rf "$log" "$corpus"' EXIT
 (
   nice -n 19 scripts/build.sh build-asan -DTRELVANE_SANITIZE=ON -DTRELVANE_BENCH=OFF &&
-    CC=clang CXX=clang++ nice -n 19 scripts/build.sh build-fuzz -DTRELVANE_FUZZ=ON &&
-    nice -n 19 scripts/check-source.sh --tidy build
+    CC=clang CXX=clang++ nice -n 19 scripts/build.sh build-fuzz -DTRELVANE_FUZZ=ON
 ) >"$log/asan-build" 2>&1 &
 asan_build=$!
+# clang-tidy on the code, with the normal build's compile commands, whenever a core is idle.
+nice -n 19 scripts/check-source.sh --tidy build >"$log/tidy" 2>&1 &
+tidy=$!
 phase "tests"
 (cd build && ctest --output-on-failure -j 2)
 
@@ -60,6 +62,8 @@ mingw_build=$!
 wait "$mingw_build" || { cat "$log/mingw-build"; exit 1; }
 wait "$fuzz" || { tail -n 60 "$log/fuzz"; exit 1; }
 (cd build-asan && "${asan_env[@]}" ctest --output-on-failure -L network)
+wait "$tidy" || { cat "$log/tidy"; exit 1; }
+echo "clang-tidy: no finding"
 echo "Windows cross build (mingw-w64):"
 tail -n 3 "$log/mingw-build"
 echo "History readers and ICMP packet rules under libFuzzer:"
