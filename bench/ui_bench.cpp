@@ -32,7 +32,7 @@ namespace {
 class DeadHost final : public trelvane::EchoService {
  public:
   trelvane::Address ParseAddress(std::string_view) override { return 0x0100000A; }
-  trelvane::Address LookupHost(std::string_view) override { return 0; }
+  trelvane::Address LookupHost(std::string_view, trelvane::NameError*) override { return 0; }
   trelvane::EchoReply SendEcho(const trelvane::EchoRequest& request) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(request.timeout_ms));
     return trelvane::EchoReply{trelvane::EchoStatus::kTimedOut};

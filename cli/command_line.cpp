@@ -308,6 +308,13 @@ std::string UsageText(std::string_view history_file) {
       "stretches of consecutive minutes; more than 2 minutes between two measurements is a gap, "
       "listed apart and counted neither as an outage nor as available.",
       0, 0, text);
+  Wrap(
+      "Alerts: a desktop notification when the link goes down (100 % loss in 2 measurements in "
+      "a row) and when it comes back; the tray icon's dot shows it up (green), degraded (orange: "
+      "a loss of 25 % or more in 3 in a row) or down (red). \"Alertes\" in the tray icon's menu "
+      "turns the notifications off; the settings are kept in "
+      "$XDG_CONFIG_HOME/trelvane/trelvane.conf.",
+      0, 0, text);
   if (!history_file.empty()) Wrap("History file here: " + std::string(history_file), 0, 2, text);
   Wrap("The options of the windowing toolkit (-style, -platform, -display, ...) are taken by it.",
        0, 0, text);
@@ -328,7 +335,8 @@ std::string UsageText(std::string_view history_file) {
         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one status, cut for the column limit
         " 3  if HOST was given while another window runs on the same history file (started again "
         "without a host, the program brings that window to the front and exits 0),",
-        " 4  if --burst could not send: no ICMP socket may be opened (no privilege)."}) {
+        " 4  if --burst could not send: no ICMP socket may be opened (no privilege),",
+        " 5  if --burst was given a host whose name does not exist."}) {
     Wrap(status, 0, 4, text);
   }
   text += "\nFull documentation: man trelvane\n";

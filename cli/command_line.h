@@ -44,6 +44,8 @@ inline constexpr int kUsageExitStatus = 2;
 inline constexpr int kHistoryInUseExitStatus = 3;
 // Exit status of --burst when no ICMP socket may be opened: no privilege, every request "Err".
 inline constexpr int kNotPermittedExitStatus = 4;
+// Exit status of --burst when the host's name does not exist (the resolver's definite answer).
+inline constexpr int kNoSuchHostExitStatus = 5;
 
 // The arguments after the program's name joined by single blanks, outer blanks trimmed: the whole
 // argument text, as the target host is read from it.

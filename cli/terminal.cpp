@@ -21,7 +21,13 @@ int RunBurstCommand(const std::string& host) {
       RunBurst([&] { return pinger.PingResultFor(host); }, clock,
                [](std::string_view result) { std::cout << result << std::endl; });
   std::cout << MeasurementLine(outcome.measurement) << std::endl;
-  return outcome.not_permitted ? kNotPermittedExitStatus : 0;
+  if (outcome.not_permitted) return kNotPermittedExitStatus;
+  if (outcome.no_such_host) {
+    std::cerr << "trelvane: " << host
+              << ": no such host (the resolver says the name does not exist)" << std::endl;
+    return kNoSuchHostExitStatus;
+  }
+  return 0;
 }
 
 // --report and --export: the history read only, never locked, never written.
@@ -59,6 +65,7 @@ BurstOutcome RunBurst(const std::function<PingResult()>& ping, const Clock& cloc
     outcome.measurement = cycle.Count(kTheOnlyRun, result).value();
   } while (cycle.Advance());
   outcome.not_permitted = cycle.not_permitted();
+  outcome.no_such_host = cycle.no_such_host();
   return outcome;
 }
 

@@ -14,6 +14,7 @@ namespace trelvane {
 struct BurstOutcome {
   Measurement measurement;
   bool not_permitted = false;  // some request failed for want of the privilege to send ICMP
+  bool no_such_host = false;   // every request failed because the host's name does not exist
 };
 
 // Sends one burst exactly as a measurement does (BurstCycle): kRequestsPerBurst requests one

@@ -10,11 +10,13 @@ void BurstCycle::Begin(unsigned generation) {
   request_ = 1;
   counters_ = BurstCounters{};
   not_permitted_ = false;
+  no_such_host_ = true;
 }
 
 std::optional<Measurement> BurstCycle::Count(unsigned generation, const PingResult& reply) {
   if (!running(generation)) return std::nullopt;
   if (reply.not_permitted) not_permitted_ = true;
+  if (!reply.no_such_host) no_such_host_ = false;
   counters_.Count(reply.text);
   return Measurement{FormatStamp(clock_.Now(), clock_.separators()),
                      std::to_string(counters_.LossPercent()),

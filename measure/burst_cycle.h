@@ -15,7 +15,9 @@ namespace trelvane {
 //  2. kRequestsPerBurst requests are sent one after another, request n only once reply n-1 came;
 //  3. each reply is counted, and the measurement so far is formed from the counters with the
 //     stamp read after that reply;
-//  4. a reply that failed for want of the privilege to send ICMP marks the burst not permitted.
+//  4. a reply that failed for want of the privilege to send ICMP marks the burst not permitted;
+//  5. a burst whose every reply failed because the host's name does not exist is a burst of a
+//     name that does not exist, not a measurement of a dead link.
 class BurstCycle {
  public:
   explicit BurstCycle(const Clock& clock) : clock_(clock) {}
@@ -38,6 +40,7 @@ class BurstCycle {
   bool Advance();
 
   bool not_permitted() const { return not_permitted_; }
+  bool no_such_host() const { return counters_.counted() > 0 && no_such_host_; }
 
  private:
   const Clock& clock_;
@@ -46,6 +49,7 @@ class BurstCycle {
   int request_ = 0;
   BurstCounters counters_;
   bool not_permitted_ = false;
+  bool no_such_host_ = true;  // so far
 };
 
 }  // namespace trelvane

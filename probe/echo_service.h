@@ -20,6 +20,14 @@ struct Ipv6Address {
   bool operator==(const Ipv6Address&) const = default;
 };
 
+// Why a name gave no address.
+enum class NameError {
+  kNone,
+  kNoSuchName,  // the resolver's definite answer: the name does not exist (HOST_NOT_FOUND)
+  kOther,       // a temporary failure (TRY_AGAIN: what a dead link gives), or no address of the
+                // family asked for
+};
+
 // What became of one echo request.
 enum class EchoStatus {
   kSuccess,         // a matching echo reply came back
@@ -61,15 +69,19 @@ class EchoService {
   // inet_addr() semantics: the address of a dotted text, or kAllOnes for any other text.
   virtual Address ParseAddress(std::string_view text) = 0;
 
-  // The first IPv4 address of the name, or kNoAddress when it cannot be resolved.
-  virtual Address LookupHost(std::string_view name) = 0;
+  // The first IPv4 address of the name, or kNoAddress when it cannot be resolved (and then, when
+  // `error` is given, why).
+  virtual Address LookupHost(std::string_view name, NameError* error = nullptr) = 0;
 
   // An IPv6 literal ("2001:db8::1", "::1", "fe80::1%eth0"; brackets are taken off before), or
   // nothing for any other text.
   virtual std::optional<Ipv6Address> ParseAddress6(std::string_view) { return std::nullopt; }
 
-  // The first IPv6 address of the name in the resolver's order, or nothing.
-  virtual std::optional<Ipv6Address> LookupHost6(std::string_view) { return std::nullopt; }
+  // The first IPv6 address of the name in the resolver's order, or nothing (and why).
+  virtual std::optional<Ipv6Address> LookupHost6(std::string_view, NameError* error = nullptr) {
+    if (error != nullptr) *error = NameError::kOther;
+    return std::nullopt;
+  }
 
   // Sends one echo request (ICMP, or ICMPv6 to request.address6) and blocks until its outcome is
   // known, at most request.timeout_ms (plus the time to open the socket).

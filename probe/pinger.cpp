@@ -31,8 +31,9 @@ std::string_view StatusWord(EchoStatus status) {
 std::string Pinger::Ping(std::string_view host) const { return PingResultFor(host).text; }
 
 PingResult Pinger::PingResultFor(std::string_view host) const {
-  const std::optional<Target> target = ResolveTarget(host);
-  if (!target) return PingResult{std::string(kErrText), false};
+  bool no_such_name = false;
+  const std::optional<Target> target = ResolveTarget(host, &no_such_name);
+  if (!target) return PingResult{std::string(kErrText), false, no_such_name};
   EchoReply reply;
   if (target->address6) {
     EchoRequest request;
@@ -47,7 +48,8 @@ PingResult Pinger::PingResultFor(std::string_view host) const {
   return PingResult{ResultText(ReadReply(reply)), reply.status == EchoStatus::kNotPermitted};
 }
 
-std::optional<Pinger::Target> Pinger::ResolveTarget(std::string_view host) const {
+std::optional<Pinger::Target> Pinger::ResolveTarget(std::string_view host,
+                                                    bool* no_such_name) const {
   if (host.find('\0') != std::string_view::npos) return std::nullopt;
   if (host.size() < kNameOnlyLength) {
     const Address parsed = ParseAddress(host);
@@ -61,11 +63,16 @@ std::optional<Pinger::Target> Pinger::ResolveTarget(std::string_view host) const
   if (std::optional<Ipv6Address> literal = service_.ParseAddress6(literal_text)) {
     return Target{kNoAddress, literal};
   }
-  if (const Address address = LookupHost(host); address != kNoAddress) {
+  NameError error4 = NameError::kNone;
+  if (const Address address = service_.LookupHost(host, &error4); address != kNoAddress) {
     return Target{address, std::nullopt};
   }
-  if (std::optional<Ipv6Address> address6 = service_.LookupHost6(host)) {
+  NameError error6 = NameError::kNone;
+  if (std::optional<Ipv6Address> address6 = service_.LookupHost6(host, &error6)) {
     return Target{kNoAddress, address6};
+  }
+  if (no_such_name != nullptr) {
+    *no_such_name = error4 == NameError::kNoSuchName && error6 == NameError::kNoSuchName;
   }
   return std::nullopt;
 }

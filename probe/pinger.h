@@ -30,6 +30,9 @@ inline constexpr std::string_view kSizeErrText = "SZErr";
 struct PingResult {
   std::string text;
   bool not_permitted = false;
+  // The text is "Err" because the resolver said the name does not exist (for both families):
+  // a mistyped host, not a dead link.
+  bool no_such_host = false;
   bool operator==(const PingResult&) const = default;
 };
 
@@ -61,7 +64,8 @@ class Pinger {
     Address address = kNoAddress;
     std::optional<Ipv6Address> address6;
   };
-  std::optional<Target> ResolveTarget(std::string_view host) const;
+  // `no_such_name`, when given, is set when both families' lookups said the name does not exist.
+  std::optional<Target> ResolveTarget(std::string_view host, bool* no_such_name = nullptr) const;
   Address ParseAddress(std::string_view text) const;
   Address LookupHost(std::string_view name) const;
 

@@ -22,9 +22,10 @@ class FakeEchoService final : public EchoService {
     log.push_back("parse " + std::string(text));
     return inet_addr(std::string(text).c_str());
   }
-  Address LookupHost(std::string_view name) override {
+  Address LookupHost(std::string_view name, NameError* error) override {
     log.push_back("lookup " + std::string(name));
     const auto found = names.find(std::string(name));
+    if (found == names.end() && error != nullptr) *error = missing;
     return found == names.end() ? kNoAddress : found->second;
   }
   std::optional<Ipv6Address> ParseAddress6(std::string_view text) override {
@@ -32,9 +33,10 @@ class FakeEchoService final : public EchoService {
     if (inet_pton(AF_INET6, std::string(text).c_str(), address.bytes.data()) != 1) return {};
     return address;
   }
-  std::optional<Ipv6Address> LookupHost6(std::string_view name) override {
+  std::optional<Ipv6Address> LookupHost6(std::string_view name, NameError* error) override {
     log.push_back("lookup6 " + std::string(name));
     const auto found = names6.find(std::string(name));
+    if (found == names6.end() && error != nullptr) *error = missing;
     return found == names6.end() ? std::nullopt : std::optional(found->second);
   }
   EchoReply SendEcho(const EchoRequest& request) override {
@@ -48,6 +50,7 @@ class FakeEchoService final : public EchoService {
 
   std::map<std::string, Address> names;
   std::map<std::string, Ipv6Address> names6;
+  NameError missing = NameError::kOther;  // what a lookup of a name not listed says
   std::deque<EchoReply> replies;
   std::vector<std::string> log;
   std::vector<EchoRequest> sent;

@@ -10,9 +10,11 @@
 
 #include "fake_clock.h"
 #include "graph/axes.h"
+#include "ui/alert_settings.h"
 #include "ui/echo_runner.h"
 #include "ui/graph_picture.h"
 #include "ui/graph_view.h"
+#include "ui/link_alerts.h"
 #include "ui/systray.h"
 
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -48,10 +50,10 @@ struct FakeEchoRunner final : EchoRunner {
     pending.push_back(std::move(done));
   }
   // Delivers the oldest pending request's result, as the event loop would.
-  void Complete(const std::string& result, bool not_permitted = false) {
+  void Complete(const std::string& result, bool not_permitted = false, bool no_such_host = false) {
     Done done = std::move(pending.front());
     pending.pop_front();
-    done(PingResult{result, not_permitted});
+    done(PingResult{result, not_permitted, no_such_host});
   }
   std::deque<Done> pending;
   Strings hosts;
@@ -104,10 +106,10 @@ class Form1Test : public ::testing::Test {
     form_->OnTimer1Tick();
   }
   // Answers the requests of the burst in progress with `results`, one after another.
-  void Answer(const Strings& results, bool not_permitted = false) {
+  void Answer(const Strings& results, bool not_permitted = false, bool no_such_host = false) {
     for (const std::string& result : results) {
       ASSERT_EQ(echo_.pending.size(), 1u);
-      echo_.Complete(result, not_permitted);
+      echo_.Complete(result, not_permitted, no_such_host);
       for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
     }
   }
@@ -506,7 +508,53 @@ TEST_F(Form1Test, FailuresAreSaidAndTheRunGoesOn) {
   RunBurst(Repeat(24, "20 ms"));
   EXPECT_EQ(form_->Label15->text(), kFailed);
   EXPECT_FALSE(form_->Label15->toolTip().contains("setcap"));
+  EXPECT_EQ(form_->alerts().condition(), LinkCondition::kUp);
+
+  // A name that does not exist is said as such, with the text typed, and is no outage however
+  // long; a real loss afterwards is.
+  form_->OnTimer1Tick();
+  Answer(Repeat(24, "Err"), false, true);
+  form_->OnTimer1Tick();
+  Answer(Repeat(24, "Err"), false, true);
+  EXPECT_EQ(Shown().mid(0, 2), QStringList({QString::fromUtf8("H\u00f4te introuvable !"), "100%"}));
+  EXPECT_EQ(TextColour(form_->Label15), kRed);
+  EXPECT_TRUE(form_->Label15->toolTip().contains("\u00ab " + form_->URL->text() + " \u00bb"));
+  EXPECT_EQ(form_->alerts().condition(), LinkCondition::kUnknown);
+  RunBurst(Repeat(24, "Timeout"));
+  EXPECT_EQ(form_->Label15->text(), kFailed);
+  RunBurst(Repeat(24, "Timeout"));
+  EXPECT_EQ(form_->alerts().condition(), LinkCondition::kDown);
+  form_->Command2->click();
+  EXPECT_EQ(form_->alerts().condition(), LinkCondition::kUnknown);
   QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The settings file: the defaults where it is missing, unreadable or holds nonsense, never a
+// failure; "Alertes" is saved in it.
+TEST(AlertSettingsTest, DefaultsForWhatDoesNotReadAndTheToggleLasts) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("trelvane/trelvane.conf");
+  const auto load = [&](const QByteArray& text) {
+    QDir(dir.path()).mkpath("trelvane");
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    const AlertSettings s = LoadAlertSettings(path);
+    return std::tuple(s.enabled, s.down_after, s.degraded_threshold);
+  };
+  EXPECT_EQ(LoadAlertSettings(dir.filePath("none.conf")).down_after, 2);
+  EXPECT_EQ(load("[alerts]\nenabled=false\ndown_after=5\ndegraded_threshold=10\n"),
+            std::tuple(false, 5, 10));
+  EXPECT_EQ(load("[alerts]\nenabled=peut-\xc3\xaatre\ndown_after=0\ndegraded_threshold=101\n"),
+            std::tuple(true, 2, 25));
+  EXPECT_EQ(load(QByteArray("\x00\xff[[[=\n", 6)), std::tuple(true, 2, 25));
+  ASSERT_TRUE(SaveAlertsEnabled(path, false));
+  EXPECT_FALSE(LoadAlertSettings(path).enabled);
+  QFile::remove(path);
+  QDir(dir.path()).rmdir("trelvane");
+  QDir(dir.path()).mkpath("trelvane/trelvane.conf");  // a folder in its place
+  EXPECT_EQ(LoadAlertSettings(path).down_after, 2);
 }
 
 // Counts the window-state changes the window goes through.
@@ -558,7 +606,7 @@ TEST_F(Form1Test, ToTheTrayAndBackWhereItWasAndClosing) {
 TEST(ThreadedEchoRunnerTest, ResultComesBackOnTheUiThreadWithoutBlockingIt) {
   struct SlowService final : EchoService {
     Address ParseAddress(std::string_view) override { return 0x0100007F; }
-    Address LookupHost(std::string_view) override { return 0; }
+    Address LookupHost(std::string_view, NameError*) override { return 0; }
     EchoReply SendEcho(const EchoRequest&) override {
       return QThread::msleep(300), EchoReply{EchoStatus::kSuccess, 7};
     }

@@ -108,6 +108,7 @@ TEST(RunBurstTest, SendsTwentyFourRequestsAndStampsTheLastMinute) {
   EXPECT_EQ(seen, script);
   EXPECT_EQ(burst.measurement, (Measurement{"06/12/2026-14:05", "25", "21"}));
   EXPECT_TRUE(burst.not_permitted);
+  EXPECT_FALSE(burst.no_such_host);
 }
 
 // The calendar against the standard library's.

@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPainter>
+#include <QPixmap>
 
 namespace trelvane {
 
@@ -15,6 +17,26 @@ QIcon BoltIcon() {
     icon.addFile(pictures.filePath(name), QSize(size, size));
   }
   return icon;
+}
+
+QIcon MarkedBoltIcon(const QColor& colour) {
+  const QIcon plain = BoltIcon();
+  QIcon marked;
+  for (const QSize& size : plain.availableSizes()) {
+    QPixmap picture = plain.pixmap(size);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // A dot of half the icon's width; its ring a sixteenth, at least a pixel.
+    const qreal diameter = size.width() / 2.0;
+    const qreal ring = std::max(1.0, size.width() / 16.0);
+    painter.setPen(QPen(Qt::white, ring));
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(size.width() - diameter - ring / 2,
+                               size.height() - diameter - ring / 2, diameter, diameter));
+    painter.end();
+    marked.addPixmap(picture);
+  }
+  return marked;
 }
 
 }  // namespace trelvane

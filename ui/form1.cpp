@@ -26,6 +26,7 @@
 #include "ui/form1_parts.h"
 #include "ui/graph_picture.h"
 #include "ui/graph_view.h"
+#include "ui/link_alerts.h"
 #include "ui/systray.h"
 #include "ui/tray_menu.h"
 
@@ -78,6 +79,8 @@ void Form1::Start() {
   series_.Clear();
   stop_requested_ = false;
   scroll_offset_ = 0;
+  no_such_host_ = false;
+  alerts_->Reset();
   // A burst of an earlier run that is still waiting for a reply no longer touches anything.
   ++generation_;
   AppendHistoryLine(RunHeader(clock_.Now(), clock_.separators()), LineKind::kRunHeader);
@@ -100,6 +103,7 @@ void Form1::Start() {
 
 void Form1::Stop() {
   stop_requested_ = true;
+  alerts_->Reset();
   // A burst under way ends here: the reply it still waits for touches neither the window nor the
   // series when it comes.
   burst_.Drop();
@@ -181,6 +185,8 @@ void Form1::FinishBurst() {
   }
   SetStatusColour(kMeasuredColour);
   ping_not_permitted_ = burst_.not_permitted();  // the privilege may have been granted since
+  no_such_host_ = burst_.no_such_host();
+  alerts_->Add(newest, no_such_host_, URL->text());
   ShowStatusOrWarning(QString::fromUtf8(kWaiting));
   update();
 }
@@ -188,11 +194,18 @@ void Form1::FinishBurst() {
 void Form1::ShowStatusOrWarning(const QString& text) {
   QStringList tips;
   if (ping_not_permitted_) tips << QString::fromUtf8(kNotPermittedTip);
+  if (no_such_host_) {
+    tips << QString::fromUtf8(
+                "\u00ab %1 \u00bb : ce nom n'existe pas. Le r\u00e9solveur de noms "
+                "r\u00e9pond \u00ab h\u00f4te introuvable \u00bb (HOST_NOT_FOUND) "
+                "; v\u00e9rifiez le nom de l'h\u00f4te.")
+                .arg(URL->text());
+  }
   if (history_failed_) tips << history_tip_;
   Label15->setToolTip(tips.join("\n\n"));
-  if (ping_not_permitted_) {
+  if (ping_not_permitted_ || no_such_host_) {
     SetStatusColour(kBurstColour);
-    SetStatus(QString::fromUtf8(kNotPermitted));
+    SetStatus(QString::fromUtf8(ping_not_permitted_ ? kNotPermitted : kNoSuchHost));
   } else {
     SetStatus(history_failed_ ? QString::fromUtf8(kHistoryFailed) : text);
   }

@@ -29,6 +29,8 @@ class cSysTray;
 namespace trelvane {
 
 class EchoRunner;
+class LinkAlerts;
+class TrayMenu;
 class GraphView;
 
 inline constexpr const char* kDesignedCaption = "Trelvane v0.4 par vElUdrak";
@@ -61,6 +63,9 @@ class Form1 : public QWidget {
   void BringToFront();
   // The notification area went away, or came back.
   void OnTrayAvailability(bool available);
+  // The alert settings of the file at `path` (see LoadAlertSettings), where "Alertes" is saved.
+  void UseAlertSettings(const QString& path);
+  LinkAlerts& alerts() { return *alerts_; }
   void RedrawGraph();
 
   // One tick of Timer1: opens a measurement and sends its burst.
@@ -122,6 +127,11 @@ class Form1 : public QWidget {
   QString history_tip_;
   // Requests fail because no ICMP socket may be opened (said when a burst meets it).
   bool ping_not_permitted_ = false;
+  // Every request of the last burst failed because the host's name does not exist.
+  bool no_such_host_ = false;
+  LinkAlerts* alerts_ = nullptr;
+  TrayMenu* tray_menu_ = nullptr;
+  QString alert_settings_path_;  // empty: "Alertes" is not saved
   bool said_header_again_ = false;
   // The window left the tray because the notification area went away.
   bool stranded_ = false;

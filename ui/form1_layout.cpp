@@ -19,12 +19,14 @@
 
 #include "graph/geometry.h"
 #include "graph/graph.h"
+#include "ui/alert_settings.h"
 #include "ui/bolt_icon.h"
 #include "ui/echo_runner.h"
 #include "ui/form1.h"
 #include "ui/form1_parts.h"
 #include "ui/graph_picture.h"
 #include "ui/graph_view.h"
+#include "ui/link_alerts.h"
 #include "ui/systray.h"
 #include "ui/tray_menu.h"
 
@@ -208,10 +210,18 @@ void Form1::BuildControls() {
 
   csys = new SysTrayCtl::cSysTray(BoltIcon(), this);
   connect(csys, &SysTrayCtl::cSysTray::IconEvent, this, [this](int, int) { Restore(); });
-  auto* tray_menu = new TrayMenu(this);
-  csys->setContextMenu(tray_menu);
-  connect(tray_menu->restore(), &QAction::triggered, this, [this] { Restore(); });
-  connect(tray_menu->quit(), &QAction::triggered, this, [this] { close(); });
+  tray_menu_ = new TrayMenu(this);
+  csys->setContextMenu(tray_menu_);
+  connect(tray_menu_->restore(), &QAction::triggered, this, [this] { Restore(); });
+  connect(tray_menu_->quit(), &QAction::triggered, this, [this] { close(); });
+  alerts_ = new LinkAlerts(*csys, AlertSettings{}, this);
+  connect(tray_menu_->alerts(), &QAction::toggled, this, [this](bool on) {
+    alerts_->SetEnabled(on);
+    if (!alert_settings_path_.isEmpty() && !SaveAlertsEnabled(alert_settings_path_, on)) {
+      std::fprintf(stderr, "trelvane: %s cannot be written: the setting lasts until the end\n",
+                   qPrintable(alert_settings_path_));
+    }
+  });
   connect(csys, &SysTrayCtl::cSysTray::AvailabilityChanged, this, &Form1::OnTrayAvailability);
 
   // Accessibility: "URL:" names the host box, and Return there while idle does what GO does.

@@ -25,6 +25,7 @@ const char* const kWaiting = "mesure dans moins d'1 mn...";
 const char* const kHistoryFailed = "Historique non \u00e9crit !";
 const char* const kRunListPrompt = "Historiques...(date d\u00e9but)";
 const char* const kNotPermitted = "Ping non autoris\u00e9 !";
+const char* const kNoSuchHost = "H\u00f4te introuvable !";
 const char* const kNotPermittedTip =
     "Ce programme n'a pas le droit d'envoyer des requ\u00eates ICMP : chaque requ\u00eate "
     "\u00e9choue "

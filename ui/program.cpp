@@ -1,6 +1,9 @@
 #include "ui/program.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include "history/history_location.h"
 #include "probe/pinger.h"
 #include "probe/system_echo_service.h"
+#include "ui/alert_settings.h"
 #include "ui/echo_runner.h"
 #include "ui/form1.h"
 #include "ui/history_lock.h"
@@ -30,6 +34,13 @@ int RunProgram(int argc, char** argv) {
   application.setApplicationName(QString::fromUtf8(kProgramName.data(), kProgramName.size()));
   application.setApplicationVersion(
       QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+  // Every text of the window is French: so are Qt's own (the file dialog's buttons), whatever the
+  // user's locale, where Debian's qt6-translations-l10n is installed.
+  QTranslator qt_french;
+  if (qt_french.load(QLocale(QLocale::French, QLocale::France), "qtbase", "_",
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(&qt_french);
+  }
   // The window hidden in the tray is no reason to end; closing it is.
   application.setQuitOnLastWindowClosed(false);
 
@@ -56,6 +67,7 @@ int RunProgram(int argc, char** argv) {
   Form1 form(clock, echo, nullptr, history_path);
   QObject::connect(&form, &Form1::Closed, &application, &QApplication::quit);
   QObject::connect(&lock, &HistoryLock::ShowRequested, &form, &Form1::BringToFront);
+  form.UseAlertSettings(AlertSettingsPath());
   form.Load(QString::fromStdString(line.host));
   if (!form.csys->intray()) form.show();
   const int status = application.exec();

@@ -21,6 +21,15 @@ void cSysTray::setIntray(bool in_tray) {
   icon_->setVisible(in_tray);
 }
 
+void cSysTray::setIcon(const QIcon& icon) { icon_->setIcon(icon); }
+
+QIcon cSysTray::icon() const { return icon_->icon(); }
+
+void cSysTray::ShowMessage(const QString& title, const QString& body, bool critical) {
+  icon_->showMessage(title, body,
+                     critical ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information);
+}
+
 void cSysTray::setContextMenu(QMenu* menu) { icon_->setContextMenu(menu); }
 
 void cSysTray::SetAvailableForTesting(bool available) {

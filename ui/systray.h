@@ -31,6 +31,12 @@ class cSysTray : public QObject {
   // Tests stand in for a desktop with or without a notification area.
   void SetAvailableForTesting(bool available);
 
+  // The picture of the icon.
+  void setIcon(const QIcon& icon);
+  QIcon icon() const;
+  // A balloon message from the icon (critical: with the critical sign).
+  void ShowMessage(const QString& title, const QString& body, bool critical);
+
   // The menu of a right click on the icon.
   void setContextMenu(QMenu* menu);
   // What assistive tools read for the icon: its tip.

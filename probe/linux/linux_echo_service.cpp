@@ -250,8 +250,8 @@ class LinuxEchoService final : public EchoService {
     return inet_addr(std::string(text).c_str());
   }
 
-  Address LookupHost(std::string_view name) override {
-    const auto found = LookupFirst(name, AF_INET);
+  Address LookupHost(std::string_view name, NameError* error) override {
+    const auto found = LookupFirst(name, AF_INET, error);
     if (!found) return kNoAddress;
     Address address = kNoAddress;
     std::memcpy(&address, found->data(), sizeof(address));
@@ -262,8 +262,8 @@ class LinuxEchoService final : public EchoService {
     return ParseIpv6Literal(text);
   }
 
-  std::optional<Ipv6Address> LookupHost6(std::string_view name) override {
-    const auto found = LookupFirst(name, AF_INET6);
+  std::optional<Ipv6Address> LookupHost6(std::string_view name, NameError* error) override {
+    const auto found = LookupFirst(name, AF_INET6, error);
     if (!found) return std::nullopt;
     Ipv6Address address;
     address.bytes = *found;

@@ -17,20 +17,27 @@ constexpr std::size_t kMaxResolverBuffer = std::size_t{1} << 20;
 
 }  // namespace
 
-std::optional<std::array<std::uint8_t, 16>> LookupFirst(std::string_view name, int family) {
+std::optional<std::array<std::uint8_t, 16>> LookupFirst(std::string_view name, int family,
+                                                       NameError* error) {
   const std::string text(name);
   const int length = family == AF_INET6 ? 16 : 4;
   std::vector<char> buffer(4096);
   hostent entry{};
   hostent* found = nullptr;
-  int error = 0;
+  int h_error = 0;
   while (gethostbyname2_r(text.c_str(), family, &entry, buffer.data(), buffer.size(), &found,
-                          &error) == ERANGE &&
+                          &h_error) == ERANGE &&
          buffer.size() < kMaxResolverBuffer) {
     buffer.resize(buffer.size() * 2);
   }
   if (found == nullptr || found->h_addrtype != family || found->h_length != length ||
       found->h_addr_list == nullptr || found->h_addr_list[0] == nullptr) {
+    // HOST_NOT_FOUND is the one definite "no such name"; TRY_AGAIN (no resolver answered),
+    // NO_DATA (no address of this family) and the rest are not.
+    if (error != nullptr) {
+      *error = found == nullptr && h_error == HOST_NOT_FOUND ? NameError::kNoSuchName
+                                                             : NameError::kOther;
+    }
     return std::nullopt;
   }
   std::array<std::uint8_t, 16> address{};

@@ -13,7 +13,9 @@ namespace trelvane {
 // 4 or 16 bytes in network byte order. getaddrinfo() would re-sort the list by the RFC 6724 rules
 // (same subnet first, ...), so a name listed as "A, B" could be measured at B; gethostbyname2_r
 // keeps the order, and is the thread-safe form of gethostbyname.
-std::optional<std::array<std::uint8_t, 16>> LookupFirst(std::string_view name, int family);
+// `error`, when given, says why there is none.
+std::optional<std::array<std::uint8_t, 16>> LookupFirst(std::string_view name, int family,
+                                                       NameError* error);
 
 // An IPv6 literal without brackets, with an optional zone ("fe80::1%eth0", "fe80::1%2").
 std::optional<Ipv6Address> ParseIpv6Literal(std::string_view text);

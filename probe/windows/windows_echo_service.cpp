@@ -67,7 +67,7 @@ class WindowsEchoService final : public EchoService {
     return inet_addr(std::string(text).c_str());
   }
 
-  Address LookupHost(std::string_view name) override {
+  Address LookupHost(std::string_view name, NameError* error) override {
     WSADATA data;
     WSAStartup(kWinsockVersion, &data);
     Address address = kNoAddress;
@@ -76,17 +76,20 @@ class WindowsEchoService final : public EchoService {
     if (answer != nullptr && answer->h_addrtype == AF_INET && answer->h_length == 4 &&
         answer->h_addr_list != nullptr && answer->h_addr_list[0] != nullptr) {
       std::memcpy(&address, answer->h_addr_list[0], sizeof(address));
+    } else if (error != nullptr) {
+      *error = answer == nullptr && WSAGetLastError() == WSAHOST_NOT_FOUND ? NameError::kNoSuchName
+                                                                          : NameError::kOther;
     }
     WSACleanup();
     return address;
   }
 
   std::optional<Ipv6Address> ParseAddress6(std::string_view text) override {
-    return Resolve6(std::string(text), AI_NUMERICHOST);
+    return Resolve6(std::string(text), AI_NUMERICHOST, nullptr);
   }
 
-  std::optional<Ipv6Address> LookupHost6(std::string_view name) override {
-    return Resolve6(std::string(name), 0);
+  std::optional<Ipv6Address> LookupHost6(std::string_view name, NameError* error) override {
+    return Resolve6(std::string(name), 0, error);
   }
 
   EchoReply SendEcho(const EchoRequest& request) override {
@@ -126,7 +129,8 @@ class WindowsEchoService final : public EchoService {
   }
 
  private:
-  static std::optional<Ipv6Address> Resolve6(const std::string& text, int flags) {
+  static std::optional<Ipv6Address> Resolve6(const std::string& text, int flags,
+                                             NameError* error) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     addrinfo hints{};
@@ -134,7 +138,9 @@ class WindowsEchoService final : public EchoService {
     hints.ai_flags = flags;
     addrinfo* found = nullptr;
     std::optional<Ipv6Address> address;
-    if (getaddrinfo(text.c_str(), nullptr, &hints, &found) == 0) {
+    const int status = getaddrinfo(text.c_str(), nullptr, &hints, &found);
+    if (error != nullptr) *error = status == EAI_NONAME ? NameError::kNoSuchName : NameError::kOther;
+    if (status == 0) {
       for (const addrinfo* a = found; a != nullptr && !address; a = a->ai_next) {
         if (a->ai_family != AF_INET6 || a->ai_addrlen < sizeof(sockaddr_in6)) continue;
         sockaddr_in6 in{};

@@ -1,0 +1,74 @@
+#include "ui/link_alerts.h"
+
+#include <QPointer>
+#include <cstdio>
+
+#include "ui/bolt_icon.h"
+#include "ui/desktop_notifier.h"
+#include "ui/systray.h"
+
+namespace trelvane {
+
+LinkAlerts::LinkAlerts(SysTrayCtl::cSysTray& tray, AlertSettings settings, QObject* parent)
+    : QObject(parent), tray_(tray), state_(settings), notifier_(new DesktopNotifier(this)) {}
+
+void LinkAlerts::Reset() {
+  state_.Reset();
+  ShowCondition();
+}
+
+void LinkAlerts::SetEnabled(bool enabled) {
+  AlertSettings settings = state_.settings();
+  settings.enabled = enabled;
+  state_ = LinkState(settings);
+  ShowCondition();
+}
+
+void LinkAlerts::Add(const Measurement& measurement, bool no_such_host, const QString& host) {
+  const std::optional<LinkEvent> event = state_.Add(measurement, no_such_host);
+  ShowCondition();
+  if (event && enabled()) Tell(*event, host);
+}
+
+void LinkAlerts::ShowCondition() {
+  switch (state_.condition()) {
+    case LinkCondition::kUnknown:
+      tray_.setIcon(BoltIcon());
+      return;
+    case LinkCondition::kUp:
+      tray_.setIcon(MarkedBoltIcon(QColor(0, 160, 0)));
+      return;
+    case LinkCondition::kDegraded:
+      tray_.setIcon(MarkedBoltIcon(QColor(240, 140, 0)));
+      return;
+    case LinkCondition::kDown:
+      tray_.setIcon(MarkedBoltIcon(QColor(210, 0, 0)));
+      return;
+  }
+}
+
+void LinkAlerts::Tell(const LinkEvent& event, const QString& host) {
+  const AlertText text = AlertTextOf(event, host.toStdString());
+  const QString summary = QString::fromStdString(text.summary);
+  const QString body = QString::fromStdString(text.body);
+  const bool down = event.kind == LinkEvent::Kind::kWentDown;
+  if (down) ++outage_number_;
+  const uint replaces = down ? 0 : outage_notice_;
+  const unsigned outage = outage_number_;
+  QPointer<LinkAlerts> self(this);
+  notifier_->Notify(summary, body, down, replaces, [self, summary, body, down, outage](uint id) {
+    if (!self) return;
+    if (id != 0) {
+      if (down && outage == self->outage_number_) self->outage_notice_ = id;
+      return;
+    }
+    // No notification service answered.
+    if (self->tray_.Available() && self->tray_.intray()) {
+      self->tray_.ShowMessage(summary, body, down);
+    } else {
+      std::fprintf(stderr, "trelvane: %s: %s\n", qPrintable(summary), qPrintable(body));
+    }
+  });
+}
+
+}  // namespace trelvane

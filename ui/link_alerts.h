@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "alert/link_state.h"
+#include "measure/measurement.h"
+
+namespace SysTrayCtl {
+class cSysTray;
+}
+
+namespace trelvane {
+
+class DesktopNotifier;
+
+// Tells the user what the link does: the tray icon carries a mark of the link's condition (green
+// up, orange degraded, red down; none when stopped or not yet known), and an outage and its end
+// are notified once each through the desktop's notification service, the recovery replacing the
+// outage's notice. Without a notification service the tray's balloon says it; without a tray
+// either, one line on stderr.
+class LinkAlerts : public QObject {
+  Q_OBJECT
+
+ public:
+  LinkAlerts(SysTrayCtl::cSysTray& tray, AlertSettings settings, QObject* parent = nullptr);
+
+  // A run starts, or stops: the condition is unknown again, and nothing is told.
+  void Reset();
+  void Add(const Measurement& measurement, bool no_such_host, const QString& host);
+
+  bool enabled() const { return state_.settings().enabled; }
+  void SetEnabled(bool enabled);
+  LinkCondition condition() const { return state_.condition(); }
+
+ private:
+  void ShowCondition();
+  void Tell(const LinkEvent& event, const QString& host);
+
+  SysTrayCtl::cSysTray& tray_;
+  LinkState state_;
+  DesktopNotifier* notifier_;
+  uint outage_notice_ = 0;      // the id of the outage's notification, for its recovery to replace
+  unsigned outage_number_ = 0;  // a recovery replaces the notice of its own outage only
+};
+
+}  // namespace trelvane
