@@ -17,7 +17,9 @@ each echo request, ICMP or ICMPv6 alike, as the last byte of the address it was 
       sequence but another destination, then after 20.5 ms with the reply
 
 Delays count from the kernel's receive stamp, so a responder that wakes late still answers on
-time. Usage: echo_responder.py SECONDS (it ends by itself after that long, or on SIGTERM).
+time. While the file FAULT_FILE exists (the environment's TRELVANE_LAB_FAULT_FILE: netlab.sh's
+"fault drop"), every request is dropped, as a dead link drops it. Usage: echo_responder.py SECONDS
+(it ends by itself after that long, or on SIGTERM).
 """
 import heapq
 import itertools
@@ -41,6 +43,7 @@ TIME_EXCEEDED = {False: (11, 0), True: (3, 0)}  # in transit
 queue = []  # (due, order, socket, to, from address, message)
 order = itertools.count()
 requests_to = {}  # for the dropping of every fourth
+FAULT_FILE = os.environ.get("TRELVANE_LAB_FAULT_FILE", "")
 
 
 def summed(message, v6):
@@ -93,6 +96,8 @@ def answer(sock):
         header = packet[: (packet[0] & 0x0F) * 4]
         hops, destination, request = packet[8], packet[16:20], packet[len(header):]
     if len(request) < 8 or request[0] != ECHO_REQUEST[v6] or destination is None:
+        return
+    if FAULT_FILE and os.path.exists(FAULT_FILE):
         return
 
     def schedule(delay_ms, message):

@@ -4,6 +4,8 @@
 #   netlab.sh up NAME RESPONDER   creates NAME-n (10.199.77.1, fd00:199:77::1) and NAME-f
 #                                 (10.199.77.2 to .10, fd00:199:77::2 to ::a),
 #                                 turns off the far kernel's own echo replies and starts RESPONDER
+#   netlab.sh fault NAME drop     the responder drops every request, as a dead link does
+#   netlab.sh fault NAME clear    and answers again
 #   netlab.sh down NAME           stops the responder and removes both namespaces
 #
 # Nothing is routed out of the lab: the namespaces have no other interface.
@@ -65,7 +67,8 @@ up)
   # The far side must not rate-limit the errors our responder scripts, nor answer them itself.
   ip netns exec "$far" sysctl -q -w net.ipv4.icmp_ratelimit=0
   mkdir -p "$state"
-  ip netns exec "$far" "$responder" 600 >"$state/responder.log" 2>&1 &
+  TRELVANE_LAB_FAULT_FILE=$state/fault ip netns exec "$far" "$responder" 600 \
+    >"$state/responder.log" 2>&1 &
   echo $! >"$state/responder.pid"
   for _ in $(seq 50); do
     grep -q ready "$state/responder.log" 2>/dev/null && break
@@ -78,6 +81,13 @@ up)
     sleep 0.1
   done
   ;;
+fault)
+  case $3 in
+  drop) : >"$state/fault" ;;
+  clear) rm -f "$state/fault" ;;
+  *) echo "netlab.sh fault NAME drop|clear" >&2; exit 2 ;;
+  esac
+  ;;
 down)
   if [ -f "$state/responder.pid" ]; then
     kill "$(cat "$state/responder.pid")" 2>/dev/null || true
@@ -88,7 +98,7 @@ down)
   rm -rf "/etc/netns/$near" "/etc/netns/$far"
   ;;
 *)
-  echo "usage: netlab.sh up NAME RESPONDER | down NAME" >&2
+  echo "usage: netlab.sh up NAME RESPONDER | fault NAME drop|clear | down NAME" >&2
   exit 2
   ;;
 esac
