@@ -29,6 +29,10 @@ trap 'jobs -p | xargs -r kill 2>/dev/null; rm -rf "$log" "$corpus"' EXIT
     CC=clang CXX=clang++ nice -n 19 scripts/build.sh build-fuzz -DTRELVANE_FUZZ=ON
 ) >"$log/asan-build" 2>&1 &
 asan_build=$!
+# The alerts end to end: four minutes of the program's real one-minute cycle, mostly waiting,
+# beside everything else.
+tests/desktop/alerts.sh build >"$log/alerts" 2>&1 &
+alerts=$!
 # clang-tidy on the code, with the normal build's compile commands, whenever a core is idle.
 nice -n 19 scripts/check-source.sh --tidy build >"$log/tidy" 2>&1 &
 tidy=$!
@@ -63,6 +67,11 @@ wait "$mingw_build" || { cat "$log/mingw-build"; exit 1; }
 wait "$fuzz" || { tail -n 60 "$log/fuzz"; exit 1; }
 (cd build-asan && "${asan_env[@]}" ctest --output-on-failure -L network)
 wait "$tidy" || { cat "$log/tidy"; exit 1; }
+alerts_status=0
+wait "$alerts" || alerts_status=$?
+[ $alerts_status = 0 ] || [ $alerts_status = 77 ] || { cat "$log/alerts"; exit 1; }
+echo "Alerts end to end:"
+grep -E '^(ok|all done|SKIPPED)' "$log/alerts"
 echo "clang-tidy: no finding"
 echo "Windows cross build (mingw-w64):"
 tail -n 3 "$log/mingw-build"

@@ -18,7 +18,7 @@ constexpr std::size_t kMaxResolverBuffer = std::size_t{1} << 20;
 }  // namespace
 
 std::optional<std::array<std::uint8_t, 16>> LookupFirst(std::string_view name, int family,
-                                                       NameError* error) {
+                                                        NameError* error) {
   const std::string text(name);
   const int length = family == AF_INET6 ? 16 : 4;
   std::vector<char> buffer(4096);

@@ -15,7 +15,7 @@ namespace trelvane {
 // keeps the order, and is the thread-safe form of gethostbyname.
 // `error`, when given, says why there is none.
 std::optional<std::array<std::uint8_t, 16>> LookupFirst(std::string_view name, int family,
-                                                       NameError* error);
+                                                        NameError* error);
 
 // An IPv6 literal without brackets, with an optional zone ("fe80::1%eth0", "fe80::1%2").
 std::optional<Ipv6Address> ParseIpv6Literal(std::string_view text);

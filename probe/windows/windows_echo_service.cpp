@@ -78,7 +78,7 @@ class WindowsEchoService final : public EchoService {
       std::memcpy(&address, answer->h_addr_list[0], sizeof(address));
     } else if (error != nullptr) {
       *error = answer == nullptr && WSAGetLastError() == WSAHOST_NOT_FOUND ? NameError::kNoSuchName
-                                                                          : NameError::kOther;
+                                                                           : NameError::kOther;
     }
     WSACleanup();
     return address;
@@ -129,8 +129,7 @@ class WindowsEchoService final : public EchoService {
   }
 
  private:
-  static std::optional<Ipv6Address> Resolve6(const std::string& text, int flags,
-                                             NameError* error) {
+  static std::optional<Ipv6Address> Resolve6(const std::string& text, int flags, NameError* error) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     addrinfo hints{};
@@ -139,7 +138,8 @@ class WindowsEchoService final : public EchoService {
     addrinfo* found = nullptr;
     std::optional<Ipv6Address> address;
     const int status = getaddrinfo(text.c_str(), nullptr, &hints, &found);
-    if (error != nullptr) *error = status == EAI_NONAME ? NameError::kNoSuchName : NameError::kOther;
+    if (error != nullptr)
+      *error = status == EAI_NONAME ? NameError::kNoSuchName : NameError::kOther;
     if (status == 0) {
       for (const addrinfo* a = found; a != nullptr && !address; a = a->ai_next) {
         if (a->ai_family != AF_INET6 || a->ai_addrlen < sizeof(sockaddr_in6)) continue;
