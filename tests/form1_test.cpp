@@ -526,6 +526,11 @@ TEST_F(Form1Test, FailuresAreSaidAndTheRunGoesOn) {
   EXPECT_EQ(form_->alerts().condition(), LinkCondition::kDown);
   form_->Command2->click();
   EXPECT_EQ(form_->alerts().condition(), LinkCondition::kUnknown);
+  // "Alertes" in the tray menu turns the notifications off.
+  QAction* alerts = form_->findChild<QMenu*>("TrayMenu")->actions().at(1);
+  ASSERT_EQ(alerts->text(), "Alertes");
+  alerts->trigger();
+  EXPECT_FALSE(form_->alerts().enabled());
   QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
