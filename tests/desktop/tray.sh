@@ -59,7 +59,7 @@ echo "ok: back in the tray"
 echo "== the icon's menu: Quitter"
 history=$XDG_DATA_HOME/trelvane/trelvane.txt
 before=$(md5sum <"$history")
-menu_item 2
+menu_item 3  # Restaurer, Alertes, Quitter
 until_true 5 eval '! kill -0 "$program" 2>/dev/null' || fail "Quitter did not end the program"
 [ "$(md5sum <"$history")" = "$before" ] || fail "quitting wrote to the history file"
 echo ok
