@@ -147,7 +147,8 @@ const std::array<Option, 5> kOptions = {{
        TakeQuery(rest, CommandLine::Mode::kReport, line);
      }},
     {"", "--export", "[OPTIONS] [FILE]",
-     "print every measurement as CSV: run, ISO date-time, loss %, response ms (empty when nothing "
+     "print every measurement as CSV: run, ISO date-time with its UTC offset, loss %, response ms "
+     "(empty when nothing "
      "was answered), answered requests out of 24",
      [](const std::vector<std::string>& rest, CommandLine& line) {
        TakeQuery(rest, CommandLine::Mode::kExport, line);

@@ -27,7 +27,7 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, s
   };
   put("run,datetime,loss_percent,response_ms,answered_of_24\r\n");
   std::string key_field;
-  // The ISO text of the last minute written, kept from one row to the next: most rows are a minute
+  // The ISO text of the last day written, kept from one row to the next: most rows are a minute
   // after the one before.
   std::int64_t day_cached = INT64_MIN;
   char date_text[64] = {};
@@ -51,6 +51,14 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, s
         *p++ = ':';
         *p++ = static_cast<char>('0' + of_day % 60 / 10);
         *p++ = static_cast<char>('0' + of_day % 10);
+        // The UTC offset in force then: the stamps are local times.
+        const int offset = m.at.offset < 0 ? -m.at.offset : m.at.offset;
+        *p++ = m.at.offset < 0 ? '-' : '+';
+        *p++ = static_cast<char>('0' + offset / 600 % 10);
+        *p++ = static_cast<char>('0' + offset / 60 % 10);
+        *p++ = ':';
+        *p++ = static_cast<char>('0' + offset % 60 / 10);
+        *p++ = static_cast<char>('0' + offset % 10);
         *p++ = ',';
         auto number = [&p](int value) {
           char digits[12];

@@ -16,23 +16,24 @@ namespace trelvane {
 
 // A stretch of consecutive measurements (never across a gap or a run's end).
 struct MeasuredStretch {
-  std::int64_t first = 0;  // minute index of its first measurement
-  std::int64_t last = 0;   // and of its last
-  // Its length: from the first measurement's minute to the last's, both counted.
-  std::int64_t minutes() const { return last - first + 1; }
+  Instant first;  // its first measurement
+  Instant last;   // and its last
+  // Its length: from the first measurement's minute to the last's, both counted, in real minutes
+  // (across a change of the clocks too).
+  std::int64_t minutes() const { return last.utc() - first.utc() + 1; }
 };
 
 // Minutes with no measurement between two measurements of the same run, or of two runs.
 struct Gap {
-  std::int64_t before = 0;  // minute index of the measurement before
-  std::int64_t after = 0;   // and of the one after
-  std::int64_t missing_minutes() const { return after - before - 1; }
+  Instant before;  // the measurement before
+  Instant after;   // and the one after
+  std::int64_t missing_minutes() const { return after.utc() - before.utc() - 1; }
 };
 
 struct RunSummary {
   std::string key;
-  std::int64_t first = 0;
-  std::int64_t last = 0;
+  Instant first;
+  Instant last;
   std::int64_t measured = 0;  // measurements in the period
 };
 
@@ -47,8 +48,8 @@ struct Report {
   std::vector<MeasuredStretch> outages;   // loss 100
   std::vector<MeasuredStretch> episodes;  // loss at or above the threshold
   std::vector<Gap> gaps;
-  std::int64_t first = 0;
-  std::int64_t last = 0;
+  Instant first;
+  Instant last;
   // Answered measurements per response time up to kMaxCountedMs; slower ones in `slow_counts`.
   std::vector<std::int64_t> response_counts;
   std::vector<std::pair<int, std::int64_t>> slow_counts;  // response time, count; sorted
@@ -75,8 +76,8 @@ inline std::string MsText(int ms) { return ms >= 0 ? std::to_string(ms) : std::s
 // A stretch as the writers show it: its two ends and its length in minutes (measured minutes for
 // an outage or an episode, missing ones between the two measurements of a gap).
 struct StretchRow {
-  std::int64_t first = 0;
-  std::int64_t last = 0;
+  Instant first;
+  Instant last;
   std::int64_t minutes = 0;
 };
 std::vector<StretchRow> RowsOf(const std::vector<MeasuredStretch>& stretches);

@@ -64,7 +64,7 @@ std::optional<StoredMeasurement> MeasurementLineReader::Read(std::string_view li
   ++at;
   const int response = number(at, 9);
   if (response < 0) return std::nullopt;
-  return StoredMeasurement{day_minute_ + std::int64_t{hour} * 60 + minute, loss, response};
+  return StoredMeasurement{day_minute_ + std::int64_t{hour} * 60 + minute, loss, response, {}};
 }
 
 }  // namespace trelvane

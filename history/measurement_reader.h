@@ -11,6 +11,7 @@
 #include "history/history_store.h"
 #include "history/line_reader.h"
 #include "measure/calendar.h"
+#include "measure/time_zone.h"
 
 namespace trelvane {
 
@@ -19,9 +20,12 @@ namespace trelvane {
 // a whole percent from 0 to 100 and the response time whole milliseconds. Nothing for any line
 // that does not read so (such lines are passed over).
 struct StoredMeasurement {
-  std::int64_t minute = 0;
+  std::int64_t minute = 0;  // the stamp's local wall-clock minute (MinuteIndex)
   int loss = 0;
   int response_ms = 0;
+  // The moment it was taken: the local minute with the UTC offset in force then, as the machine's
+  // time-zone rules give it (ForEachMeasurement sets it).
+  Instant at;
 };
 std::optional<StoredMeasurement> ReadMeasurementLine(std::string_view line);
 
@@ -61,6 +65,8 @@ bool ForEachMeasurement(const std::string& path, const ReportOptions& options, F
   LineReader reader(*file, 0, options.block_bytes, options.max_line_bytes);
   StoredLine line;
   MeasurementLineReader measurements;
+  ZoneRules zone;
+  RunClock clock(zone);
   bool have_line = false;  // `line` holds a header not yet looked at
   for (;;) {
     if (!have_line && (!reader.SkipToRunHeader() || !reader.Next(line))) break;
@@ -68,14 +74,18 @@ bool ForEachMeasurement(const std::string& path, const ReportOptions& options, F
     if (options.run && line.tail != *options.run) continue;
     const std::string key(line.tail);
     bool announced = false;
+    clock.Reset();
     while (reader.Next(line)) {
       if (EndsARun(line.text)) {
         have_line = IsRunHeader(line.text);  // a header right after the run is looked at
         break;
       }
       if (!line.whole) continue;
-      const std::optional<StoredMeasurement> m = measurements.Read(line.text);
-      if (!m || m->minute < since || m->minute > until) continue;
+      std::optional<StoredMeasurement> m = measurements.Read(line.text);
+      if (!m) continue;
+      // Every measurement of the run counts for the order of a repeated hour, in the period or not.
+      m->at = clock.Resolve(m->minute);
+      if (m->minute < since || m->minute > until) continue;
       if (!announced) {
         on_run(key);
         announced = true;

@@ -20,17 +20,17 @@ class ReportBuilder {
   void BeginRun(const std::string& key) {
     CloseStretches();
     previous_.reset();
-    report_.runs.push_back(RunSummary{key, 0, 0, 0});
+    report_.runs.push_back(RunSummary{key, {}, {}, 0});
     run_ = &report_.runs.back();
   }
 
   void Add(const StoredMeasurement& m) {
     RunSummary& run = *run_;
-    if (run.measured == 0) run.first = m.minute;
-    run.last = m.minute;
+    if (run.measured == 0) run.first = m.at;
+    run.last = m.at;
     ++run.measured;
-    if (report_.measured == 0 || m.minute < report_.first) report_.first = m.minute;
-    if (report_.measured == 0 || m.minute > report_.last) report_.last = m.minute;
+    if (report_.measured == 0 || m.at.utc() < report_.first.utc()) report_.first = m.at;
+    if (report_.measured == 0 || m.at.utc() > report_.last.utc()) report_.last = m.at;
     ++report_.measured;
     report_.loss_sum += m.loss;
     if (m.loss == 0) ++report_.clean;
@@ -38,13 +38,17 @@ class ReportBuilder {
       ++report_.available;
       CountResponse(m.response_ms);
     }
-    if (previous_ && m.minute - *previous_ > kGapMinutes) {
-      report_.gaps.push_back(Gap{*previous_, m.minute});
+    if (previous_ && m.at.utc() - previous_->utc() > kGapMinutes) {
+      report_.gaps.push_back(Gap{*previous_, m.at});
+      CloseStretches();
+    } else if (previous_ && m.at.utc() <= previous_->utc()) {
+      // The clock was set back (or the zone's rules do not know the change the file went
+      // through): no stretch spans the jump, so none gets a length below its count.
       CloseStretches();
     }
-    previous_ = m.minute;
-    Extend(outage_, m.loss == 100, m.minute, report_.outages);
-    Extend(episode_, m.loss >= loss_threshold_, m.minute, report_.episodes);
+    previous_ = m.at;
+    Extend(outage_, m.loss == 100, m.at, report_.outages);
+    Extend(episode_, m.loss >= loss_threshold_, m.at, report_.episodes);
   }
 
   void Finish() { CloseStretches(); }
@@ -65,7 +69,7 @@ class ReportBuilder {
     }
   }
 
-  static void Extend(std::optional<MeasuredStretch>& open, bool in, std::int64_t minute,
+  static void Extend(std::optional<MeasuredStretch>& open, bool in, const Instant& minute,
                      std::vector<MeasuredStretch>& done) {
     if (in) {
       if (open) {
@@ -89,7 +93,7 @@ class ReportBuilder {
   Report& report_;
   RunSummary* run_ = nullptr;  // the run measurements go to
   int loss_threshold_;
-  std::optional<std::int64_t> previous_;
+  std::optional<Instant> previous_;
   std::optional<MeasuredStretch> outage_;
   std::optional<MeasuredStretch> episode_;
 };

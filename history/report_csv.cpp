@@ -9,12 +9,13 @@ void WriteCsvReport(const Report& report, std::FILE* out) {
   const ReportFigures figures(report);
   std::fputs("section,run,first,last,minutes,value\r\n", out);
   for (const RunSummary& r : report.runs) {
-    std::fprintf(out, "run,%s,%s,%s,%lld,\r\n", CsvField(r.key).c_str(), IsoMinute(r.first).c_str(),
-                 IsoMinute(r.last).c_str(), static_cast<long long>(r.measured));
+    std::fprintf(out, "run,%s,%s,%s,%lld,\r\n", CsvField(r.key).c_str(),
+                 IsoMinuteWithOffset(r.first).c_str(), IsoMinuteWithOffset(r.last).c_str(),
+                 static_cast<long long>(r.measured));
   }
   if (report.measured > 0) {
-    std::fprintf(out, "total,,%s,%s,%lld,\r\n", IsoMinute(report.first).c_str(),
-                 IsoMinute(report.last).c_str(), static_cast<long long>(report.measured));
+    std::fprintf(out, "total,,%s,%s,%lld,\r\n", IsoMinuteWithOffset(report.first).c_str(),
+                 IsoMinuteWithOffset(report.last).c_str(), static_cast<long long>(report.measured));
   } else {
     std::fputs("total,,,,0,\r\n", out);
   }
@@ -26,8 +27,8 @@ void WriteCsvReport(const Report& report, std::FILE* out) {
   std::fprintf(out, "response_max_ms,,,,,%s\r\n", MsText(figures.max).c_str());
   auto rows = [&](const char* section, const std::vector<StretchRow>& list) {
     for (const StretchRow& s : list) {
-      std::fprintf(out, "%s,,%s,%s,%lld,\r\n", section, IsoMinute(s.first).c_str(),
-                   IsoMinute(s.last).c_str(), static_cast<long long>(s.minutes));
+      std::fprintf(out, "%s,,%s,%s,%lld,\r\n", section, IsoMinuteWithOffset(s.first).c_str(),
+                   IsoMinuteWithOffset(s.last).c_str(), static_cast<long long>(s.minutes));
     }
   };
   rows("outage", RowsOf(report.outages));

@@ -24,8 +24,8 @@ void WriteJsonReport(const Report& report, const ReportOptions& options, const s
     for (std::size_t i = 0; i < list.size(); ++i) {
       const StretchRow& s = list[i];
       text += (i > 0 ? ",\n    {" : "\n    {");
-      text += std::string("\"") + first + "\": \"" + IsoMinute(s.first) + "\", \"" + last +
-              "\": \"" + IsoMinute(s.last) + "\", \"" + minutes +
+      text += std::string("\"") + first + "\": \"" + IsoMinuteWithOffset(s.first) + "\", \"" +
+              last + "\": \"" + IsoMinuteWithOffset(s.last) + "\", \"" + minutes +
               "\": " + std::to_string(s.minutes) + "}";
     }
     return text + (list.empty() ? "]" : "\n  ]");
@@ -39,15 +39,15 @@ void WriteJsonReport(const Report& report, const ReportOptions& options, const s
   for (std::size_t i = 0; i < report.runs.size(); ++i) {
     const RunSummary& r = report.runs[i];
     text += (i > 0 ? ",\n    {" : "\n    {");
-    text += "\"key\": " + JsonString(r.key) + ", \"first\": \"" + IsoMinute(r.first) +
-            "\", \"last\": \"" + IsoMinute(r.last) +
+    text += "\"key\": " + JsonString(r.key) + ", \"first\": \"" + IsoMinuteWithOffset(r.first) +
+            "\", \"last\": \"" + IsoMinuteWithOffset(r.last) +
             "\", \"minutes\": " + std::to_string(r.measured) + "}";
   }
   text += report.runs.empty() ? "],\n" : "\n  ],\n";
-  text +=
-      "  \"total\": {\"first\": " + null_or(report.measured > 0 ? IsoMinute(report.first) : "") +
-      ", \"last\": " + null_or(report.measured > 0 ? IsoMinute(report.last) : "") +
-      ", \"minutes\": " + std::to_string(report.measured) + "},\n";
+  text += "  \"total\": {\"first\": " +
+          null_or(report.measured > 0 ? IsoMinuteWithOffset(report.first) : "") +
+          ", \"last\": " + null_or(report.measured > 0 ? IsoMinuteWithOffset(report.last) : "") +
+          ", \"minutes\": " + std::to_string(report.measured) + "},\n";
   text += "  \"availability_percent\": " + figures.availability + ",\n";
   text += "  \"clean_percent\": " + figures.clean + ",\n";
   text += "  \"mean_loss_percent\": " + figures.mean_loss + ",\n";

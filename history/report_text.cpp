@@ -24,11 +24,12 @@ void WriteTextReport(const Report& report, const ReportOptions& options, const s
                "Minutes");
   for (const RunSummary& r : report.runs) {
     std::fprintf(out, "  %s  %-16s  %-16s  %8lld\n", PadToWidth(Utf8Of(r.key), 21).c_str(),
-                 IsoMinute(r.first).c_str(), IsoMinute(r.last).c_str(),
+                 IsoMinute(r.first.local).c_str(), IsoMinute(r.last.local).c_str(),
                  static_cast<long long>(r.measured));
   }
-  std::fprintf(out, "  %-21s  %-16s  %-16s  %8lld\n", "Total", IsoMinute(report.first).c_str(),
-               IsoMinute(report.last).c_str(), static_cast<long long>(report.measured));
+  std::fprintf(out, "  %-21s  %-16s  %-16s  %8lld\n", "Total",
+               IsoMinute(report.first.local).c_str(), IsoMinute(report.last.local).c_str(),
+               static_cast<long long>(report.measured));
   std::fputs("\n", out);
   auto figure = [out](const char* label, const std::string& value) {
     std::fprintf(out, "%s%s\n", PadToWidth(label, 28).c_str(), value.c_str());
@@ -49,8 +50,8 @@ void WriteTextReport(const Report& report, const ReportOptions& options, const s
     std::fprintf(out, "  %s  %s  %8s\n", PadToWidth(first, 16).c_str(),
                  PadToWidth(last, 16).c_str(), minutes);
     for (const StretchRow& s : list) {
-      std::fprintf(out, "  %-16s  %-16s  %8lld\n", IsoMinute(s.first).c_str(),
-                   IsoMinute(s.last).c_str(), static_cast<long long>(s.minutes));
+      std::fprintf(out, "  %-16s  %-16s  %8lld\n", IsoMinute(s.first.local).c_str(),
+                   IsoMinute(s.last.local).c_str(), static_cast<long long>(s.minutes));
     }
   };
   table("Coupures (perte 100 %)", RowsOf(report.outages), "Début", "Fin", "Minutes");

@@ -11,7 +11,8 @@ packages=(
   iproute2 iputils-ping util-linux procps python3 python3-markdown clang-tidy
   librsvg2-bin desktop-file-utils appstream dpkg-dev man-db file lintian
   xvfb xauth xdotool x11-apps x11-utils imagemagick trayer openbox fonts-dejavu-core
-  dunst dbus-daemon libnotify-bin qt6-translations-l10n
+  dunst dbus-daemon dbus-bin libnotify-bin qt6-translations-l10n tzdata tesseract-ocr
+  tesseract-ocr-eng
 )
 
 missing=()

@@ -13,6 +13,12 @@ namespace {
 
 class ReportTest : public testing::HistoryFileTest {
  protected:
+  // The stamps are local times: the time zone is the test's to choose.
+  void SetUp() override {
+    HistoryFileTest::SetUp();
+    Zone("UTC");
+  }
+  static void Zone(const char* name) { setenv("TZ", name, 1); }
   Report Build(const ReportOptions& options = {}) const {
     Report report;
     FileError error;
@@ -42,7 +48,8 @@ template <typename Stretches>
 std::vector<std::string> Iso(const Stretches& stretches) {
   std::vector<std::string> out;
   for (const StretchRow& s : RowsOf(stretches)) {
-    out.push_back(IsoMinute(s.first) + " " + IsoMinute(s.last) + " " + std::to_string(s.minutes));
+    out.push_back(IsoMinuteWithOffset(s.first) + " " + IsoMinuteWithOffset(s.last) + " " +
+                  std::to_string(s.minutes));
   }
   return out;
 }
@@ -72,10 +79,12 @@ TEST_F(ReportTest, OutageAcrossMidnightAndAGapThatCountsForNothing) {
   ASSERT_EQ(r.runs.size(), 1u);
   EXPECT_EQ(r.runs[0].key, "06/12/2026 - 23:55:00");
   // The three minutes from 23:58 to 00:00 are one outage; 00:06 stands alone after the gap.
-  EXPECT_EQ(Iso(r.outages), (std::vector<std::string>{"2026-12-06T23:58 2026-12-07T00:00 3",
-                                                      "2026-12-07T00:06 2026-12-07T00:06 1"}));
+  EXPECT_EQ(Iso(r.outages),
+            (std::vector<std::string>{"2026-12-06T23:58+00:00 2026-12-07T00:00+00:00 3",
+                                      "2026-12-07T00:06+00:00 2026-12-07T00:06+00:00 1"}));
   // 00:01 to 00:06: four minutes without a measurement, neither outage nor available.
-  EXPECT_EQ(Iso(r.gaps), std::vector<std::string>{"2026-12-07T00:01 2026-12-07T00:06 4"});
+  EXPECT_EQ(Iso(r.gaps),
+            std::vector<std::string>{"2026-12-07T00:01+00:00 2026-12-07T00:06+00:00 4"});
   // Responses 20 22 24 30 40; mean loss 404 / 9.
   EXPECT_EQ(Summary(r), "9 measured, 5 available, 4 clean; median 24, p95 40, max 40");
   EXPECT_EQ(HundredthsOf(r.available, r.measured), "55.55");
@@ -88,22 +97,24 @@ TEST_F(ReportTest, ThePeriodCutsARunAndEpisodesStopAtTheThreshold) {
          "08/12/2026-10:00 0 20"});
   const Report all = Build();
   // 24 % is below the threshold of 25 %, 25 % is at it.
-  EXPECT_EQ(Iso(all.episodes), (std::vector<std::string>{"2026-12-06T23:59 2026-12-07T00:00 2",
-                                                         "2026-12-07T00:02 2026-12-07T00:02 1"}));
+  EXPECT_EQ(Iso(all.episodes),
+            (std::vector<std::string>{"2026-12-06T23:59+00:00 2026-12-07T00:00+00:00 2",
+                                      "2026-12-07T00:02+00:00 2026-12-07T00:02+00:00 1"}));
   ReportOptions at_24;
   at_24.loss_threshold = 24;
   EXPECT_EQ(Iso(Build(at_24).episodes),
-            std::vector<std::string>{"2026-12-06T23:58 2026-12-07T00:02 5"});
+            std::vector<std::string>{"2026-12-06T23:58+00:00 2026-12-07T00:02+00:00 5"});
 
   ReportOptions one_day;
   one_day.since = CalendarDate{2026, 12, 7};
   one_day.until = CalendarDate{2026, 12, 7};
   const Report cut = Build(one_day);
   ASSERT_EQ(cut.runs.size(), 1u);  // the run of the 8th is outside
-  EXPECT_EQ(IsoMinute(cut.runs[0].first), "2026-12-07T00:00");
+  EXPECT_EQ(IsoMinute(cut.runs[0].first.local), "2026-12-07T00:00");
   EXPECT_EQ(cut.runs[0].measured, 3);
-  EXPECT_EQ(Iso(cut.episodes), (std::vector<std::string>{"2026-12-07T00:00 2026-12-07T00:00 1",
-                                                         "2026-12-07T00:02 2026-12-07T00:02 1"}));
+  EXPECT_EQ(Iso(cut.episodes),
+            (std::vector<std::string>{"2026-12-07T00:00+00:00 2026-12-07T00:00+00:00 1",
+                                      "2026-12-07T00:02+00:00 2026-12-07T00:02+00:00 1"}));
   ReportOptions one_run;
   one_run.run = "08/12/2026 - 10:00:00";
   EXPECT_EQ(Build(one_run).measured, 1);
@@ -113,7 +124,8 @@ TEST_F(ReportTest, ARunWithNoAnswerAndAnEmptyPeriod) {
   Write({kHeader, "06/12/2026-23:56 100 2000", "06/12/2026-23:57 100 2000"});
   const Report r = Build();
   EXPECT_EQ(Summary(r), "2 measured, 0 available, 0 clean; median -, p95 -, max -1");
-  EXPECT_EQ(Iso(r.outages), std::vector<std::string>{"2026-12-06T23:56 2026-12-06T23:57 2"});
+  EXPECT_EQ(Iso(r.outages),
+            std::vector<std::string>{"2026-12-06T23:56+00:00 2026-12-06T23:57+00:00 2"});
   const std::string json = Written({}, ReportFormat::kJson);
   ExpectIn(json, "\"availability_percent\": 0.00");
   ExpectIn(json, "\"response_ms\": {\"median\": null, \"p95\": null, \"max\": null}");
@@ -141,9 +153,11 @@ TEST_F(ReportTest, EveryFormatCarriesTheSameFigures) {
   for (const char* figure : {"66.66", "33.33", "36.00"}) {  // available, clean, mean loss
     for (const std::string& written : {text, csv, json}) ExpectIn(written, figure);
   }
-  ExpectIn(csv, "outage,,2026-12-06T23:59,2026-12-06T23:59,1,\r\n");
+  ExpectIn(csv, "outage,,2026-12-06T23:59+00:00,2026-12-06T23:59+00:00,1,\r\n");
   ExpectIn(json,
-           "{\"first\": \"2026-12-06T23:59\", \"last\": \"2026-12-06T23:59\", \"minutes\": 1}");
+           "{\"first\": \"2026-12-06T23:59+00:00\", \"last\": \"2026-12-06T23:59+00:00\", "
+           "\"minutes\": 1}");
+  ExpectIn(text, "2026-12-06T23:59  2026-12-06T23:59");  // local times, as the file has them
 }
 
 TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
@@ -152,14 +166,61 @@ TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
          "***** x,\"y\"", "06/12/2026-10:00 0 20"});
   EXPECT_EQ(Written(),
             "run,datetime,loss_percent,response_ms,answered_of_24\r\n"
-            "06/12/2026 - 09:15:02,2026-12-06T09:15,0,23,24\r\n"
-            "06/12/2026 - 09:15:02,2026-12-06T09:16,4,25,23\r\n"
-            "06/12/2026 - 09:15:02,2026-12-06T09:17,100,,0\r\n"
-            "06/12/2026 - 09:15:02,2026-12-06T09:18,3,25,\r\n"  // no burst gives 3 %
-            "06/12/2026 - 09:15:02,2026-12-07T10:00,12,19,21\r\n"
-            "\"***** x,\"\"y\"\"\",2026-12-06T10:00,0,20,24\r\n");
+            "06/12/2026 - 09:15:02,2026-12-06T09:15+00:00,0,23,24\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:16+00:00,4,25,23\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:17+00:00,100,,0\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:18+00:00,3,25,\r\n"  // no burst gives 3 %
+            "06/12/2026 - 09:15:02,2026-12-07T10:00+00:00,12,19,21\r\n"
+            "\"***** x,\"\"y\"\"\",2026-12-06T10:00+00:00,0,20,24\r\n");
   FileError error;
   EXPECT_FALSE(ExportMeasurements(path_ + ".missing", {}, stdout, error));
+}
+
+// The stamps are local wall-clock times: lengths and gaps count real minutes across the changes
+// of the clocks, the repeated hour is told apart by the order of the lines, and CSV, JSON and the
+// export write each moment with its offset.
+TEST_F(ReportTest, ChangesOfTheClocksCountRealMinutes) {
+  const std::string run = "***** 25/10/2026 - 02:50:00";
+  std::vector<std::string> autumn = {run};
+  for (int m = 50; m <= 59; ++m)
+    autumn.push_back("25/10/2026-02:" + std::to_string(m) + " 100 2000");
+  for (int m = 0; m <= 19; ++m) {
+    autumn.push_back("25/10/2026-02:" + std::string(m < 10 ? "0" : "") + std::to_string(m) +
+                     " 100 2000");
+  }
+  autumn.push_back("25/10/2026-02:20 0 20");
+  Write(autumn);
+  Zone("Europe/Paris");
+  EXPECT_EQ(Iso(Build().outages),
+            std::vector<std::string>{"2026-10-25T02:50+02:00 2026-10-25T02:19+01:00 30"});
+  EXPECT_TRUE(Build().gaps.empty());
+  const std::string exported = Written();
+  ExpectIn(exported,
+           ",2026-10-25T02:59+02:00,100,,0\r\n25/10/2026 - 02:50:00,2026-10-25T02:00+01:00,");
+  Zone("UTC");  // the same file read where the clocks never change: a jump back of 50 minutes
+  EXPECT_EQ(Iso(Build().outages).size(), 2u);
+
+  // Spring: measured without a break from 01:58 to 03:01 is no gap.
+  Write({"***** 29/03/2026 - 01:58:00", "29/03/2026-01:58 0 20", "29/03/2026-01:59 100 2000",
+         "29/03/2026-03:00 100 2000", "29/03/2026-03:01 0 20"});
+  Zone("Europe/Paris");
+  const Report spring = Build();
+  EXPECT_TRUE(spring.gaps.empty());
+  EXPECT_EQ(Iso(spring.outages),
+            std::vector<std::string>{"2026-03-29T01:59+01:00 2026-03-29T03:00+02:00 2"});
+  Zone("UTC");
+  EXPECT_EQ(Iso(Build().gaps),
+            std::vector<std::string>{"2026-03-29T01:59+00:00 2026-03-29T03:00+00:00 60"});
+
+  // A change of half an hour, and a run that starts inside the repeated half hour: its first
+  // moment until the lines go back.
+  Write({"***** 05/04/2026 - 01:40:00", "05/04/2026-01:40 0 20", "05/04/2026-01:59 100 2000",
+         "05/04/2026-01:30 100 2000", "05/04/2026-01:31 0 20"});
+  Zone("Australia/Lord_Howe");
+  EXPECT_EQ(Iso(Build().outages),
+            std::vector<std::string>{"2026-04-05T01:59+11:00 2026-04-05T01:30+10:30 2"});
+  ExpectIn(Written({}, ReportFormat::kJson), "\"first\": \"2026-04-05T01:40+11:00\"");
+  Zone("UTC");
 }
 
 TEST(ReportLineTest, StampsByPositionAndFiguresInRange) {

@@ -96,8 +96,14 @@ before=$(md5sum <"$history")
 read -r x y <<<"$(tray_icon)"
 xdotool mousemove "$x" "$y" click 1
 until_true 5 on_screen || fail "the window did not come back"
-xdotool windowactivate --sync "$(visible_window)" key --clearmodifiers alt+F4
-until_true 10 program_ended || fail "closing did not end the program"
+# On a loaded machine the window manager may take the key before the window has the focus: the
+# key is pressed again while the program runs.
+for _ in 1 2 3; do
+  [ -n "$(visible_window)" ] &&
+    xdotool windowactivate --sync "$(visible_window)" key --clearmodifiers alt+F4 2>/dev/null
+  until_true 4 program_ended && break
+done
+program_ended || fail "closing did not end the program"
 [ "$(md5sum <"$history")" = "$before" ] || fail "closing wrote to the history file"
 
 "$build/trelvane" >>"$tmp/program.log" 2>&1 &

@@ -11,6 +11,7 @@ check_docs.py TRELVANE SOURCE_DIR
   beside this script.
 """
 import html
+import os
 import re
 import shutil
 import subprocess
@@ -89,7 +90,7 @@ with tempfile.TemporaryDirectory() as folder:
     for command, shown in examples:
         words = command.split()
         printed = subprocess.run([program] + words[1:], cwd=folder, capture_output=True,
-                                 text=True).stdout
+                                 text=True, env=dict(os.environ, TZ="UTC")).stdout
         lines = shown.splitlines()
         if lines and lines[-1] == "...":
             printed = "\n".join(printed.splitlines()[: len(lines) - 1]) + "\n...\n"

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace trelvane {
+
+// A moment of a stamp: its local wall-clock minute (minutes since 1970-01-01 00:00, no time zone,
+// as MinuteIndex counts) and the UTC offset in force then, in minutes east of UTC.
+struct Instant {
+  std::int64_t local = 0;
+  int offset = 0;
+  std::int64_t utc() const { return local - offset; }
+  bool operator==(const Instant&) const = default;
+};
+
+// "yyyy-mm-ddThh:mm+hh:mm" (ISO 8601 with the offset; "+00:00" for UTC).
+std::string IsoMinuteWithOffset(const Instant& instant);
+
+// The machine's time-zone rules (the C library's, TZ honoured) applied to local wall-clock
+// minutes. The stamps of the history carry no offset; a minute of the repeated hour of an autumn
+// change stands for two moments, a minute of the skipped hour of a spring change for none.
+class ZoneRules {
+ public:
+  // Reads the rules of the environment's TZ as they are now.
+  ZoneRules();
+
+  // The moments a local minute can be, earlier first: one for most, two in a repeated hour.
+  // In a skipped hour (no file the program writes has one), the offset of before the change.
+  struct Moments {
+    Instant first;
+    std::optional<Instant> second;
+  };
+  Moments MomentsOf(std::int64_t local_minute);
+
+ private:
+  int OffsetAt(std::int64_t utc_minute) const;
+
+  // Per local day: the one offset of the whole day, when no change falls near it.
+  std::unordered_map<std::int64_t, std::optional<int>> day_offsets_;
+};
+
+// The platform's part, picked by the build: (re)reads the rules of TZ, and the offset in force at
+// a moment, in minutes east of UTC.
+void ReadZoneRules();
+int UtcOffsetAt(std::int64_t utc_minute);
+
+// Turns the local minutes of one run into moments, one after another: a minute of a repeated hour
+// is its first moment unless that would go back before the run's previous measurement. Reset at
+// each run's start.
+class RunClock {
+ public:
+  explicit RunClock(ZoneRules& rules) : rules_(rules) {}
+  void Reset() { previous_utc_.reset(); }
+  Instant Resolve(std::int64_t local_minute);
+
+ private:
+  ZoneRules& rules_;
+  std::optional<std::int64_t> previous_utc_;
+};
+
+}  // namespace trelvane
