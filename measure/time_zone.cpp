@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::int64_t kMinutesPerDay = 1440;
 // No zone changes its offset twice within this many minutes around a day.
-constexpr std::int64_t kMargin = 14 * 60;
+constexpr std::int64_t kMargin = std::int64_t{14} * 60;
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : (a - b + 1) / b; }
 

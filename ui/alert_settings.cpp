@@ -11,7 +11,7 @@ namespace trelvane {
 namespace {
 
 // Far more than the three settings need; a larger file is not ours.
-constexpr qint64 kMaxSettingsBytes = 64 * 1024;
+constexpr qint64 kMaxSettingsBytes = qint64{64} * 1024;
 
 void Complain(const QString& path, const QString& what) {
   std::fprintf(stderr, "trelvane: %s: %s; the default is used\n", qPrintable(path),
