@@ -10,7 +10,7 @@ namespace trelvane {
 namespace {
 
 constexpr int kAnswerTimeoutMs = 5000;
-// The specification's urgency levels: 0 low, 1 normal, 2 critical.
+// The notification protocol's urgency levels: 0 low, 1 normal, 2 critical.
 constexpr uchar kNormal = 1;
 constexpr uchar kCritical = 2;
 
