@@ -26,16 +26,14 @@ mkdir "$corpus/history" "$corpus/icmp"
 trap 'jobs -p | xargs -r kill 2>/dev/null; rm -rf "$log" "$corpus"' EXIT
 (
   nice -n 19 scripts/build.sh build-asan -DTRELVANE_SANITIZE=ON -DTRELVANE_BENCH=OFF &&
-    CC=clang CXX=clang++ nice -n 19 scripts/build.sh build-fuzz -DTRELVANE_FUZZ=ON
+    CC=clang CXX=clang++ BUILD_TARGET="history_fuzz icmp_fuzz" nice -n 19 scripts/build.sh \
+      build-fuzz -DTRELVANE_FUZZ=ON
 ) >"$log/asan-build" 2>&1 &
 asan_build=$!
 # The alerts end to end: four minutes of the program's real one-minute cycle, mostly waiting,
 # beside everything else.
 tests/desktop/alerts.sh build >"$log/alerts" 2>&1 &
 alerts=$!
-# clang-tidy on the code, with the normal build's compile commands, whenever a core is idle.
-nice -n 19 scripts/check-source.sh --tidy build >"$log/tidy" 2>&1 &
-tidy=$!
 phase "tests"
 (cd build && ctest --output-on-failure -j 2)
 
@@ -45,8 +43,7 @@ scripts/check-package.sh build
 phase "AddressSanitizer + UndefinedBehaviorSanitizer, a minute of fuzzing, the Windows cross build"
 wait "$asan_build" || { cat "$log/asan-build"; exit 1; }
 # The history readers (40 s) and the ICMP packet rules (20 s) under libFuzzer (clang), and the
-# Windows cross build of the
-# display-free libraries, beside the sanitizer tests that keep no time (the tests have the CPU
+# Windows cross build of the display-free libraries, beside the sanitizer tests that keep no time (the tests have the CPU
 # first, the fuzzer next, the build last). The lab's tests time answers to the millisecond: they
 # come after, on a quiet machine.
 asan_env=(env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1)
@@ -65,6 +62,10 @@ mingw_build=$!
 (cd build-asan && "${asan_env[@]}" ctest --output-on-failure -j 2 -LE network)
 wait "$mingw_build" || { cat "$log/mingw-build"; exit 1; }
 wait "$fuzz" || { tail -n 60 "$log/fuzz"; exit 1; }
+# clang-tidy on the code, with the normal build's compile commands, while the lab's tests wait on
+# their timeouts.
+nice -n 19 scripts/check-source.sh --tidy build >"$log/tidy" 2>&1 &
+tidy=$!
 (cd build-asan && "${asan_env[@]}" ctest --output-on-failure -L network)
 wait "$tidy" || { cat "$log/tidy"; exit 1; }
 alerts_status=0

@@ -53,7 +53,8 @@ AlertSettings LoadAlertSettings(const QString& path) {
   if (raw.open(QIODevice::ReadOnly)) {
     const QByteArray bytes = raw.read(kMaxSettingsBytes);
     QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8.decode(bytes);
+    // The decoding runs when its result is taken as text.
+    [[maybe_unused]] const QString decoded = utf8.decode(bytes);
     if (utf8.hasError() || bytes.contains('\0') || raw.size() > kMaxSettingsBytes) {
       Complain(path, QStringLiteral("not an INI text file"));
       return defaults;
