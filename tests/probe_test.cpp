@@ -60,6 +60,7 @@ TEST(RoundTripTest, KernelStampUnlessTheWallClockWasStepped) {
       {"stepped an hour ahead", 3'600'020'000, 3'600'021'000, 21'000, 21},
       {"stepped back", -5'000'000, -4'999'000, 1'000, 1},
       {"slewed by half a millisecond", 20'000, 30'500, 30'000, 20},
+      {"slewed by a millisecond exactly", 20'000, 31'000, 30'000, 20},
       {"stamp before the send", -1'000, 3'000, 3'000, 3},
   };
   for (const auto& c : cases) {

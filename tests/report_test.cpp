@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "history/history_report.h"
+#include "history/report_encoding.h"
 #include "history_fixture.h"
 
 namespace trelvane {
@@ -142,6 +143,8 @@ TEST_F(ReportTest, ARunWithNoAnswerAndAnEmptyPeriod) {
   ExpectIn(Written(later, ReportFormat::kJson),
            "\"since\": \"2027-01-01\",\n  \"until\": \"2027-01-31\"");
   ExpectIn(Written(later, ReportFormat::kText), "Aucune mesure");
+  ExpectIn(Written(later, ReportFormat::kJson),
+           "\"total\": {\"first\": null, \"last\": null, \"minutes\": 0}");
   ExpectIn(Written(later, ReportFormat::kCsv), "total,,,,0,");
 }
 
@@ -154,6 +157,10 @@ TEST_F(ReportTest, EveryFormatCarriesTheSameFigures) {
     for (const std::string& written : {text, csv, json}) ExpectIn(written, figure);
   }
   ExpectIn(csv, "outage,,2026-12-06T23:59+00:00,2026-12-06T23:59+00:00,1,\r\n");
+  // Every row of a list, not only its first.
+  Write(
+      {kHeader, "06/12/2026-23:58 100 2000", "06/12/2026-23:59 0 20", "07/12/2026-00:00 100 2000"});
+  ExpectIn(Written({}, ReportFormat::kJson), "\"first\": \"2026-12-07T00:00+00:00\"");
   ExpectIn(json,
            "{\"first\": \"2026-12-06T23:59+00:00\", \"last\": \"2026-12-06T23:59+00:00\", "
            "\"minutes\": 1}");
@@ -231,10 +238,35 @@ TEST(ReportLineTest, StampsByPositionAndFiguresInRange) {
       {"06/12/2026-09:15 -1 1", false}, {"06/12/2026-09:15 0", false},
       {"06/12/2026-09:15  0 1", false}, {"...", false},
       {"06/12/2026-09:15 0 x", false},  {"6/12/2026-09:15 0 1", false},
+      {"01/01/0001-00:00 0 1", true},   {"01/01/0000-00:00 0 1", false},
   };
   for (const auto& [line, read] : cases)
     EXPECT_EQ(ReadMeasurementLine(line).has_value(), read) << line;
   EXPECT_EQ(IsoMinute(ReadMeasurementLine("31/12/2026-23:59 0 1")->minute + 1), "2027-01-01T00:00");
+  // A stamp longer than the program writes: still its first 10 and last 5 characters.
+  EXPECT_EQ(IsoMinute(ReadMeasurementLine("06/12/2026--14:05 4 23")->minute), "2026-12-06T14:05");
+}
+
+// Keys and names go out as UTF-8: kept when they are UTF-8 already, taken as Latin-1 otherwise.
+TEST(ReportEncodingTest, Utf8KeptOtherBytesTakenAsLatin1) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"plain", "plain"},
+      {"d\xC3\xA9"
+       "but",
+       "d\xC3\xA9"
+       "but"},  // UTF-8 "début"
+      {"D\xE9"
+       "marrage",
+       "D\xC3\xA9"
+       "marrage"},  // Latin-1 "Démarrage"
+      {"\xC3"
+       "A",
+       "\xC3\x83"
+       "A"},                             // a lead byte, then no continuation
+      {"\xE2\x82", "\xC3\xA2\xC2\x82"},  // a sequence cut short
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(Utf8Of(in), out) << in;
+  EXPECT_EQ(CsvField("a,\xE9"), "\"a,\xC3\xA9\"");
 }
 
 }  // namespace
