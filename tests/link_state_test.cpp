@@ -12,11 +12,9 @@
 namespace trelvane {
 namespace {
 
-using Condition = LinkCondition;
-
 // Feeds losses a minute apart from `start` (a negative loss: the host's name does not exist;
 // kStop: the run stops) and writes down each condition and event as one word each:
-// "up", "degraded", "down", "unknown", then "+down" or "+back(N hh:mm-hh:mm)".
+// "up", "degraded", "down", "unknown", then "+down" or "+back(the recovery's text)".
 constexpr int kStop = -100;
 std::vector<std::string> Feed(const std::vector<int>& losses,
                               LocalTime start = {2026, 12, 6, 14, 1, 30},
@@ -29,7 +27,7 @@ std::vector<std::string> Feed(const std::vector<int>& losses,
     const std::string stamp = FormatStamp(clock.Now());
     if (loss == kStop) {
       state.Reset();
-      seen.push_back("stop");
+      seen.emplace_back("stop");
       continue;
     }
     const auto event =
@@ -37,10 +35,8 @@ std::vector<std::string> Feed(const std::vector<int>& losses,
     static const char* const kWords[] = {"unknown", "up", "degraded", "down"};
     std::string word = kWords[static_cast<int>(state.condition())];
     if (event && event->kind == LinkEvent::Kind::kWentDown) word += "+down";
-    if (event && event->kind == LinkEvent::Kind::kRecovered) {
-      const AlertText text = AlertTextOf(*event, "h");
-      word += "+back(" + text.body + ")";
-    }
+    if (event && event->kind == LinkEvent::Kind::kRecovered)
+      word += "+back(" + AlertTextOf(*event, "h").body + ")";
     seen.push_back(word);
   }
   return seen;
@@ -84,13 +80,11 @@ TEST(LinkStateTest, StopAndAMissingNameEndWhatWasUnderWay) {
 }
 
 TEST(LinkStateTest, TheNotificationTexts) {
-  const LinkEvent down{LinkEvent::Kind::kWentDown, {"06/12/2026-14:02", "06/12/2026-14:03", 2}};
-  const AlertText text = AlertTextOf(down, "example.org");
-  EXPECT_EQ(text.summary, "Coupure : example.org");
-  EXPECT_EQ(text.body, "Aucune r\u00e9ponse depuis 14:02");
-  const LinkEvent back{LinkEvent::Kind::kRecovered, {"06.12.2026-14.02", "06.12.2026-14.38", 37}};
-  EXPECT_EQ(AlertTextOf(back, "h").summary, "R\u00e9tabli : h");
-  EXPECT_EQ(AlertTextOf(back, "h").body, "Coupure de 37 min (14.02 \u2013 14.38)");
+  const Outage outage{"06.12.2026-14.02", "06.12.2026-14.38", 37};
+  const AlertText down = AlertTextOf({LinkEvent::Kind::kWentDown, outage}, "example.org");
+  EXPECT_EQ(down.summary + " / " + down.body,
+            "Coupure : example.org / Aucune r\u00e9ponse depuis 14.02");
+  EXPECT_EQ(AlertTextOf({LinkEvent::Kind::kRecovered, outage}, "h").summary, "R\u00e9tabli : h");
 }
 
 }  // namespace

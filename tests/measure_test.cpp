@@ -107,8 +107,7 @@ TEST(RunBurstTest, SendsTwentyFourRequestsAndStampsTheLastMinute) {
       clock, [&](std::string_view r) { seen.emplace_back(r); });
   EXPECT_EQ(seen, script);
   EXPECT_EQ(burst.measurement, (Measurement{"06/12/2026-14:05", "25", "21"}));
-  EXPECT_TRUE(burst.not_permitted);
-  EXPECT_FALSE(burst.no_such_host);
+  EXPECT_TRUE(burst.not_permitted && !burst.no_such_host);
 }
 
 // The calendar against the standard library's.
@@ -167,10 +166,9 @@ TEST(CommandLineTest, WholeArgumentTextIsTheHost) {
   const CommandLine exporting = ParseCommandLine(
       {"--export", "--since", "2026-01-05", "--until", "2026-02-01", "--run", "k", "h.txt"});
   EXPECT_EQ(exporting.mode, Mode::kExport) << exporting.error;
-  EXPECT_EQ(exporting.query.options.since, (CalendarDate{2026, 1, 5}));
-  EXPECT_EQ(exporting.query.options.until, (CalendarDate{2026, 2, 1}));
-  EXPECT_EQ(std::pair(*exporting.query.options.run, exporting.query.file),
-            std::pair(std::string("k"), std::string("h.txt")));
+  const ReportOptions& o = exporting.query.options;
+  EXPECT_TRUE(o.since == (CalendarDate{2026, 1, 5}) && o.until == (CalendarDate{2026, 2, 1}) &&
+              o.run == "k" && exporting.query.file == "h.txt");
 }
 
 }  // namespace
