@@ -30,6 +30,10 @@ int ZoneRules::OffsetAt(std::int64_t utc_minute) const { return UtcOffsetAt(utc_
 
 ZoneRules::Moments ZoneRules::MomentsOf(std::int64_t local_minute) {
   const std::int64_t day = FloorDiv(local_minute, kMinutesPerDay);
+  // Most minutes share their day with the minute before.
+  if (day == last_day_ && last_day_offset_) {
+    return Moments{Instant{local_minute, *last_day_offset_}, std::nullopt};
+  }
   auto cached = day_offsets_.find(day);
   if (cached == day_offsets_.end()) {
     // The offsets well before the day's first minute and well after its last: the same, and no
@@ -44,6 +48,8 @@ ZoneRules::Moments ZoneRules::MomentsOf(std::int64_t local_minute) {
     }
     cached = day_offsets_.emplace(day, whole_day).first;
   }
+  last_day_ = day;
+  last_day_offset_ = cached->second;
   if (cached->second) return Moments{Instant{local_minute, *cached->second}, std::nullopt};
   // A day with a change: each offset that holds at the moment it gives is a moment of the minute.
   const int before = OffsetAt(local_minute - kMargin);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,6 +41,8 @@ class ZoneRules {
 
   // Per local day: the one offset of the whole day, when no change falls near it.
   std::unordered_map<std::int64_t, std::optional<int>> day_offsets_;
+  std::int64_t last_day_ = INT64_MIN;
+  std::optional<int> last_day_offset_;
 };
 
 // The platform's part, picked by the build: (re)reads the rules of TZ, and the offset in force at
