@@ -222,6 +222,8 @@ TEST_F(ReportTest, ChangesOfTheClocksCountRealMinutes) {
   EXPECT_EQ(Iso(Build().outages),
             std::vector<std::string>{"2026-04-05T01:59+11:00 2026-04-05T01:30+10:30 2"});
   ExpectIn(Written({}, ReportFormat::kJson), "\"first\": \"2026-04-05T01:40+11:00\"");
+  Zone("America/St_Johns");  // west of UTC, by a half hour too
+  ExpectIn(Written(), ",2026-04-05T01:40-02:30,");
   Zone("UTC");
 }
 
