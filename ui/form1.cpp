@@ -1,34 +1,21 @@
 #include "ui/form1.h"
 
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QEvent>
 #include <QFileInfo>
-#include <QFrame>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
-#include <QWindow>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <limits>
 #include <vector>
 
-#include "graph/geometry.h"
-#include "graph/graph.h"
-#include "ui/bolt_icon.h"
 #include "ui/echo_runner.h"
 #include "ui/form1_parts.h"
-#include "ui/graph_picture.h"
 #include "ui/graph_view.h"
 #include "ui/link_alerts.h"
 #include "ui/systray.h"
-#include "ui/tray_menu.h"
 
 namespace trelvane {
 

@@ -1,27 +1,16 @@
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QEvent>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
-#include <QWindow>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <vector>
 
-#include "graph/geometry.h"
-#include "graph/graph.h"
 #include "ui/alert_settings.h"
 #include "ui/bolt_icon.h"
-#include "ui/echo_runner.h"
 #include "ui/form1.h"
 #include "ui/form1_parts.h"
 #include "ui/graph_picture.h"

@@ -1,32 +1,11 @@
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QEvent>
-#include <QFileInfo>
-#include <QFrame>
-#include <QGroupBox>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPointer>
-#include <QPushButton>
 #include <QSignalBlocker>
-#include <QTimer>
 #include <QWindow>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <limits>
-#include <vector>
 
-#include "graph/geometry.h"
-#include "graph/graph.h"
 #include "ui/alert_settings.h"
-#include "ui/bolt_icon.h"
-#include "ui/echo_runner.h"
 #include "ui/form1.h"
 #include "ui/form1_parts.h"
-#include "ui/graph_picture.h"
-#include "ui/graph_view.h"
 #include "ui/link_alerts.h"
 #include "ui/systray.h"
 #include "ui/tray_menu.h"
@@ -37,8 +16,7 @@ using namespace form1;
 
 void Form1::UseAlertSettings(const QString& path) {
   const AlertSettings settings = LoadAlertSettings(path);
-  delete alerts_;
-  alerts_ = new LinkAlerts(*csys, settings, this);
+  alerts_->Configure(settings);
   const QSignalBlocker quiet(tray_menu_->alerts());
   tray_menu_->alerts()->setChecked(settings.enabled);
   alert_settings_path_ = path;

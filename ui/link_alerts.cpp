@@ -20,6 +20,10 @@ void LinkAlerts::Reset() {
 void LinkAlerts::SetEnabled(bool enabled) {
   AlertSettings settings = state_.settings();
   settings.enabled = enabled;
+  Configure(settings);
+}
+
+void LinkAlerts::Configure(const AlertSettings& settings) {
   state_ = LinkState(settings);
   ShowCondition();
 }

@@ -31,6 +31,8 @@ class LinkAlerts : public QObject {
 
   bool enabled() const { return state_.settings().enabled; }
   void SetEnabled(bool enabled);
+  // New settings; the condition is unknown again.
+  void Configure(const AlertSettings& settings);
   LinkCondition condition() const { return state_.condition(); }
 
  private:
