@@ -44,7 +44,7 @@ class LineReader {
   bool NextLong(StoredLine& line, std::size_t line_end);
 
   static constexpr std::size_t kPageBytes = 4096;
-  static constexpr std::size_t kAlignFrom = 64 * 1024;
+  static constexpr std::size_t kAlignFrom = std::size_t{64} * 1024;
 
   const StoredFile& file_;
   std::size_t max_line_;

@@ -15,8 +15,6 @@ namespace trelvane::form1 {
 constexpr int kFirstTickMs = 1000;
 constexpr int kTickMs = 60000;
 constexpr int kScrollTickMs = 50;
-// How often, with the window in the tray, the notification area is checked for.
-constexpr int kTrayWatchMs = 1000;
 constexpr long kBlack = 0;
 constexpr long kBurstColour = 192;       // dark red
 constexpr long kMeasuredColour = 16576;  // dark orange
@@ -40,13 +38,13 @@ const char* const kNotPermittedTip =
 inline int Px(int twips) { return qRound(twips / 15.0); }
 
 inline QRect Place(int left, int top, int width, int height) {
-  return QRect(Px(left), Px(top), Px(width), Px(height));
+  return {Px(left), Px(top), Px(width), Px(height)};
 }
 
 // A colour as the designed long value: blue × 65536 + green × 256 + red.
 inline QColor VbColour(long value) {
-  return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
-                static_cast<int>((value >> 16) & 0xFF));
+  return {static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+          static_cast<int>((value >> 16) & 0xFF)};
 }
 
 inline const QColor kDarkGreen(0, 128, 0);

@@ -46,7 +46,7 @@ void Form1::Hide() {
   setVisible(false);
   csys->setIntray(true);
   stranded_ = false;
-  csys->WatchAvailability(kTrayWatchMs);
+  csys->WatchAvailability(true);
 }
 
 void Form1::OnTrayAvailability(bool available) {
@@ -64,14 +64,14 @@ void Form1::OnTrayAvailability(bool available) {
     if (isMinimized()) {
       Hide();  // back where the user sent it
     } else {
-      csys->WatchAvailability(0);
+      csys->WatchAvailability(false);
     }
   }
 }
 
 void Form1::Restore() {
   csys->setIntray(false);
-  csys->WatchAvailability(0);
+  csys->WatchAvailability(false);
   stranded_ = false;
   // The hidden window's native window still carries its minimised state, and some window
   // managers iconify it again as it is mapped; a fresh one comes up normal.

@@ -1,16 +1,20 @@
 #pragma once
 
-#include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
+#include <map>
 #include <memory>
+
+class QSocketNotifier;
 
 namespace trelvane {
 
 // One running window per history file. A lock file beside the history ("trelvane.txt.lock") says
 // who runs; a lock left by a process that is gone is taken over. The holder listens on a local
-// socket named after the file, through which a second start asks it to come to the front.
+// socket named after the file, through which a second start asks it to come to the front. The
+// socket is the system's own (a Unix-domain socket watched by the event loop): no network module
+// is loaded for it.
 class HistoryLock : public QObject {
   Q_OBJECT
 
@@ -36,9 +40,14 @@ class HistoryLock : public QObject {
   void ShowRequested();
 
  private:
-  QString server_name_;
+  void Accept();
+  void Answer(int client);
+
+  QString socket_path_;
   QLockFile lock_;
-  std::unique_ptr<QLocalServer> server_;
+  int listener_ = -1;
+  std::unique_ptr<QSocketNotifier> listening_;
+  std::map<int, std::unique_ptr<QSocketNotifier>> clients_;
 };
 
 }  // namespace trelvane

@@ -1,14 +1,26 @@
 #include "ui/systray.h"
 
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 namespace SysTrayCtl {
 
 cSysTray::cSysTray(const QIcon& icon, QObject* parent)
-    : QObject(parent), icon_(new QSystemTrayIcon(icon, this)), watch_(new QTimer(this)) {
+    : QObject(parent), icon_(new QSystemTrayIcon(icon, this)) {
   setObjectName("csys");
-  connect(watch_, &QTimer::timeout, this, &cSysTray::CheckAvailability);
+  // On X11 the platform plugin follows the tray's selection owner and says when it changes (the
+  // signal is the plugin's own, hence named as text); a StatusNotifier host comes and goes as a
+  // name on the session bus.
+  if (auto* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface())) {
+    connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(CheckAvailability()));
+  }
+  auto* host_watch = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                             QDBusConnection::sessionBus(),
+                                             QDBusServiceWatcher::WatchForOwnerChange, this);
+  connect(host_watch, &QDBusServiceWatcher::serviceOwnerChanged, this,
+          &cSysTray::CheckAvailability);
   connect(icon_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger) emit IconEvent(1, 1);
@@ -37,16 +49,13 @@ void cSysTray::SetAvailableForTesting(bool available) {
   CheckAvailability();
 }
 
-void cSysTray::WatchAvailability(int interval_ms) {
+void cSysTray::WatchAvailability(bool watch) {
   was_available_ = Available();
-  if (interval_ms > 0) {
-    watch_->start(interval_ms);
-  } else {
-    watch_->stop();
-  }
+  watching_ = watch;
 }
 
 void cSysTray::CheckAvailability() {
+  if (!watching_) return;
   const bool available = Available();
   if (available == was_available_) return;
   was_available_ = available;

@@ -7,7 +7,6 @@
 
 class QMenu;
 class QSystemTrayIcon;
-class QTimer;
 
 namespace SysTrayCtl {
 
@@ -42,19 +41,21 @@ class cSysTray : public QObject {
   // What assistive tools read for the icon: its tip.
   QString AccessibleName() const { return tip_; }
 
-  // Whether a notification area is there is checked every `interval_ms` (0: no more);
-  // AvailabilityChanged tells when it goes or comes back.
-  void WatchAvailability(int interval_ms);
+  // While watched, AvailabilityChanged tells when the notification area goes or comes back. The
+  // desktop tells it (the X11 tray's owner changing, a StatusNotifier host coming or going): the
+  // program is not woken to look.
+  void WatchAvailability(bool watch);
 
  signals:
   void IconEvent(int button, int clicks);
   void AvailabilityChanged(bool available);
 
- private:
+ private slots:
   void CheckAvailability();
 
+ private:
   QSystemTrayIcon* icon_;
-  QTimer* watch_;
+  bool watching_ = false;
   bool was_available_ = true;
   bool intray_ = false;
   QString tip_;

@@ -58,6 +58,10 @@ echo "ok: back in the tray"
 
 echo "== the icon's menu: Quitter"
 history=$XDG_DATA_HOME/trelvane/trelvane.txt
+# After the first burst's line (marker, run header, measurement), so that only quitting could
+# write.
+measured() { [ "$(wc -l <"$history")" -ge 3 ]; }
+until_true 10 measured || fail "no measurement"
 before=$(md5sum <"$history")
 menu_item 3  # Restaurer, Alertes, Quitter
 until_true 5 eval '! kill -0 "$program" 2>/dev/null' || fail "Quitter did not end the program"
