@@ -1,7 +1,7 @@
 // Starts a program and prints the milliseconds from its exec to its first top-level window being
-// mapped, then ends it. Run on an X server without a window manager, so that the program's own
-// window is a child of the root window: map_timer PROGRAM [ARGS...]. Exit 1 when no window comes
-// within 10 s.
+// mapped, then ends it (MAP_TIMER_LINGER_MS later, when set). Run on an X server without a window
+// manager, so that the program's own window is a child of the root window:
+// map_timer PROGRAM [ARGS...]. Exit 1 when no window comes within 10 s.
 
 #include <poll.h>
 #include <signal.h>
@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   }
   const bool mapped = WaitForMap(connection, start + std::chrono::seconds(10));
   const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  if (const char* linger = std::getenv("MAP_TIMER_LINGER_MS")) usleep(1000 * std::atoi(linger));
   kill(child, SIGTERM);
   waitpid(child, nullptr, 0);
   xcb_disconnect(connection);

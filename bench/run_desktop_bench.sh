@@ -12,6 +12,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
 source "$here/../tests/desktop/desktop_lib.sh"
+export XDG_RUNTIME_DIR=$tmp/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 median() { sort -n | awk '{v[NR] = $1} END {printf "%.1f", (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
@@ -40,12 +42,15 @@ done | median)
 echo "bare Qt window: $bare ms"
 echo "trelvane, empty folder: $empty ms ($(ratio "$empty" "$bare")x the bare window)"
 echo "trelvane, ten-year history: $ten ms (+$(awk -v a="$ten" -v b="$empty" 'BEGIN {printf "%.1f", a - b}') ms; grep -c on the file: $(awk -v u="$grep_ms" 'BEGIN {printf "%.1f", u / 1000}') ms)"
-echo "where the program's time goes (ms since main, median of 20, empty folder):"
-(cd "$tmp/empty" && for _ in $(seq 20); do
-  TRELVANE_STARTUP_TRACE=1 "$build/bench/map_timer" "$build/trelvane" 2>&1 >/dev/null | grep '^trelvane: start-up'
-done) | awk '{step = $3; for (i = 4; i < NF; i++) step = step " " $i; if (!(step in seen)) {order[++n] = step; seen[step] = 1}
-    times[step] = times[step] " " $NF}
-  END {for (i = 1; i <= n; i++) {c = split(times[order[i]], t, " "); asort(t); printf "  %-28s %6.1f\n", order[i], t[int((c + 1) / 2)]}}'
+echo "where the program's time goes (ms since main, median of 10, empty folder):"
+(cd "$tmp/empty" && for _ in $(seq 10); do
+  TRELVANE_STARTUP_TRACE=1 MAP_TIMER_LINGER_MS=300 "$build/bench/map_timer" "$build/trelvane" 2>&1 >/dev/null |
+    grep '^trelvane: start-up' | cat -n
+done) >"$tmp/trace"
+# Each step's median, in the order of the steps.
+sed 's/^ *\([0-9]*\)\ttrelvane: start-up: \(.*\) \([0-9.]*\)$/\1\t\2\t\3/' "$tmp/trace" | sort -t$'\t' -k1,1n -k3,3n |
+  awk -F'\t' '{v[$1, ++n[$1]] = $3; name[$1] = $2} END {
+    for (i = 1; i in n; i++) printf "  %-28s %6.1f\n", name[i], v[i, int((n[i] + 1) / 2)] }'
 
 echo "== wake-ups of the main thread over 30 s between bursts, and resident memory"
 start_desktop

@@ -21,13 +21,15 @@ namespace trelvane {
 
 using namespace form1;
 
-Form1::Form1(const Clock& clock, EchoRunner& echo, QWidget* parent, std::string history_path)
+Form1::Form1(const Clock& clock, EchoRunner& echo, QWidget* parent, std::string history_path,
+             Controls controls)
     : QWidget(parent),
       clock_(clock),
       echo_(echo),
       burst_(clock),
       history_(std::move(history_path)) {
-  BuildControls();
+  BuildFrame();
+  if (controls == Controls::kWithWindow) BuildControls();
 }
 
 Form1::~Form1() = default;

@@ -44,11 +44,19 @@ class Form1 : public QWidget {
   Q_OBJECT
 
  public:
+  // When the controls are made: with the window, or by BuildControls, which the program calls
+  // once the bare window is on its way to the screen, so that the desktop maps it while the
+  // controls are built (they are all there before its first paint).
+  enum class Controls { kWithWindow, kLater };
+
   // The history goes to `history_path` (a bare "trelvane.txt", relative to the working directory,
   // unless the caller names the file the history location chose).
   Form1(const Clock& clock, EchoRunner& echo, QWidget* parent = nullptr,
-        std::string history_path = std::string(kHistoryFileName));
+        std::string history_path = std::string(kHistoryFileName),
+        Controls controls = Controls::kWithWindow);
   ~Form1() override;
+
+  void BuildControls();
 
   // Start-up: performed once, before the window is first shown. `command_line` is the whole
   // argument text; not empty, it is the target host and a run starts at once.
@@ -91,7 +99,7 @@ class Form1 : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void BuildControls();
+  void BuildFrame();
   void SetStatus(const QString& text);
   void SetStatusColour(long vb_colour);
   void SetScrollButtonsEnabled(bool enabled);

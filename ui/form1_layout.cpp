@@ -71,11 +71,15 @@ const std::vector<LabelDesign>& LabelDesigns() {
 
 }  // namespace
 
-void Form1::BuildControls() {
+void Form1::BuildFrame() {
   setObjectName("Form1");
   setWindowTitle(kDesignedCaption);
-  setWindowIcon(BoltIcon());
   setFixedSize(Px(8985), Px(4650));
+}
+
+void Form1::BuildControls() {
+  // Eight pictures to decode: the desktop takes the icon as well once the window is mapped.
+  setWindowIcon(BoltIcon());
   // The design's texts were fitted to a narrow 8-point dialog font. Take the desktop's family at
   // the largest size, up to 8 points, at which every designed text fits its label ("2000ms" is cut
   // by the window's edge, not by its label), so that all texts share one size.
@@ -227,6 +231,15 @@ void Form1::BuildControls() {
   // Set on each control: the frames' style sheet would otherwise hand their labels the
   // application's font.
   for (QWidget* child : findChildren<QWidget*>()) child->setFont(font);
+
+  // Made after the window was shown: the controls come up with it, as they would have.
+  if (isVisible()) {
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (!child->isWindow() && !child->testAttribute(Qt::WA_WState_ExplicitShowHide)) {
+        child->show();
+      }
+    }
+  }
 }
 
 void Form1::SetStatus(const QString& text) { SetFittedText(Label15, text); }

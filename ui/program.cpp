@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPixmapCache>
 #include <QTimer>
 #include <QTranslator>
 #include <chrono>
@@ -55,6 +56,9 @@ int RunProgram(int argc, char** argv) {
   if (const std::optional<int> status = RunTerminalCommand(line)) return *status;
   QApplication application(argc, argv);
   trace.Step("Qt and its platform");
+  // Qt keeps the pictures it scales and draws for 30 s and then wakes to let them go, after every
+  // repaint; this small window draws its few pictures again instead, and sleeps between bursts.
+  QPixmapCache::setCacheLimit(0);
   application.setApplicationName(QString::fromUtf8(kProgramName.data(), kProgramName.size()));
   application.setApplicationVersion(
       QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
@@ -90,10 +94,18 @@ int RunProgram(int argc, char** argv) {
   trace.Step("history lock");
   const SystemClock clock;
   ThreadedEchoRunner echo(MakeSystemEchoService());
-  Form1 form(clock, echo, nullptr, history_path);
+  Form1 form(clock, echo, nullptr, history_path, Form1::Controls::kLater);
+  if (line.host.empty()) {
+    // The window that will come up anyway is sent to the desktop now; its controls, settings and
+    // history are made and read while it is mapped, before its first paint.
+    form.show();
+    QGuiApplication::sync();
+    trace.Step("window sent to the screen");
+  }
+  form.BuildControls();
   QObject::connect(&form, &Form1::Closed, &application, &QApplication::quit);
   QObject::connect(&lock, &HistoryLock::ShowRequested, &form, &Form1::BringToFront);
-  trace.Step("window built");
+  trace.Step("controls built");
   form.UseAlertSettings(AlertSettingsPath());
   form.Load(QString::fromStdString(line.host));
   trace.Step("settings, history and host");
