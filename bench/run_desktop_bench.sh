@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Desktop figures of the real program, each next to a bare Qt Widgets window of the same size
-# (bench/bare_window.cpp), on Xvfb:
+# (bench/bare_window.cpp), empty and with one line of text, on Xvfb:
 #   start-up: exec to the window mapped (bench/map_timer.cpp, no window manager), median of 20, in
 #     an empty folder and with the ten-year history; grep's time on that file beside it; and where
 #     the program's own time goes (TRELVANE_STARTUP_TRACE);
@@ -34,13 +34,14 @@ echo "== start-up to the window mapped, median of 20 (no window manager)"
 start_xvfb
 "$build/bench/bare_window" >/dev/null 2>&1 & warm=$!; sleep 1; kill $warm; wait $warm 2>/dev/null || true
 bare=$(startup 20 "$build/bench/bare_window")
+bare_text=$(startup 20 "$build/bench/bare_window" --text)
 empty=$(cd "$tmp/empty" && startup 20 "$build/trelvane")
 ten=$(cd "$tmp/ten" && startup 20 "$build/trelvane")
 grep_ms=$(for _ in $(seq 20); do
   s=$(date +%s%N); grep -c '^\*\*\*\*\*' "$ten_years" >/dev/null; echo $((($(date +%s%N) - s) / 1000))
 done | median)
-echo "bare Qt window: $bare ms"
-echo "trelvane, empty folder: $empty ms ($(ratio "$empty" "$bare")x the bare window)"
+echo "bare Qt window: $bare ms; with one line of text: $bare_text ms"
+echo "trelvane, empty folder: $empty ms ($(ratio "$empty" "$bare")x the bare window, $(ratio "$empty" "$bare_text")x with text)"
 echo "trelvane, ten-year history: $ten ms (+$(awk -v a="$ten" -v b="$empty" 'BEGIN {printf "%.1f", a - b}') ms; grep -c on the file: $(awk -v u="$grep_ms" 'BEGIN {printf "%.1f", u / 1000}') ms)"
 echo "where the program's time goes (ms since main, median of 10, empty folder):"
 (cd "$tmp/empty" && for _ in $(seq 10); do
@@ -56,7 +57,9 @@ echo "== wake-ups of the main thread over 30 s between bursts, and resident memo
 start_desktop
 "$build/bench/bare_window" >/dev/null 2>&1 &
 bare_pid=$!
-pids+=("$bare_pid")
+"$build/bench/bare_window" --text >/dev/null 2>&1 &
+text_pid=$!
+pids+=("$bare_pid" "$text_pid")
 mkdir "$tmp/tray" "$tmp/idle"
 (cd "$tmp/tray" && exec env XDG_DATA_HOME="$tmp/tray" "$build/trelvane" 127.0.0.1 >"$tmp/tray.log" 2>&1) &
 tray_pid=$!
@@ -66,7 +69,7 @@ idle_pid=$!
 pids+=("$idle_pid")
 # The first burst starts a second after start-up and ends within two; the next comes a minute later.
 sleep 5
-for pid in $bare_pid $tray_pid $idle_pid; do
+for pid in $bare_pid $text_pid $tray_pid $idle_pid; do
   kill -0 "$pid" 2>/dev/null || { echo "a program ended:"; cat "$tmp/tray.log"; exit 1; }
 done
 b0=$(wakeups $bare_pid) t0=$(wakeups $tray_pid) i0=$(wakeups $idle_pid)
@@ -74,8 +77,9 @@ sleep 30
 echo "bare Qt window: $(($(wakeups $bare_pid) - b0)) wake-ups"
 echo "trelvane measuring, in the tray: $(($(wakeups $tray_pid) - t0)) wake-ups"
 echo "trelvane idle on screen: $(($(wakeups $idle_pid) - i0)) wake-ups"
-bare_rss=$(rss_kb $bare_pid) idle_rss=$(rss_kb $idle_pid)
-echo "resident memory idle: bare $((bare_rss / 1024)) MB, trelvane $((idle_rss / 1024)) MB ($(ratio "$idle_rss" "$bare_rss")x)"
+bare_rss=$(rss_kb $bare_pid) text_rss=$(rss_kb $text_pid) idle_rss=$(rss_kb $idle_pid)
+mb() { awk -v k="$1" 'BEGIN {printf "%.1f MB", k / 1024}'; }
+echo "resident memory idle: bare $(mb "$bare_rss"), with text $(mb "$text_rss"); trelvane $(mb "$idle_rss") ($(ratio "$idle_rss" "$bare_rss")x, $(ratio "$idle_rss" "$text_rss")x with text)"
 
 mkdir "$tmp/day" && cd "$tmp/day"
 {
@@ -92,4 +96,4 @@ until_true 10 on_screen
 choose_first_run "$(visible_window)"
 sleep 1
 day_rss=$(rss_kb $day_pid)
-echo "after replaying a 24-hour run: trelvane $((day_rss / 1024)) MB ($(ratio "$day_rss" "$bare_rss")x the bare window)"
+echo "after replaying a 24-hour run: trelvane $(mb "$day_rss") ($(ratio "$day_rss" "$bare_rss")x the bare window, $(ratio "$day_rss" "$text_rss")x with text)"

@@ -1,7 +1,7 @@
 #include "ui/bolt_icon.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
 
@@ -9,12 +9,15 @@ namespace trelvane {
 
 QIcon BoltIcon() {
   // Rendered at build time from data/icons/trelvane.svg, the one source of the artwork, at the
-  // sizes the build lists: each picture is named after its size.
+  // sizes the build lists. Every file there is one of them, read as the PNG it is: a name pattern
+  // would bring in the regular-expression engine, and a picture of unknown format has Qt load
+  // every image plugin to ask which one reads it.
   QIcon icon;
   const QDir pictures(":/icons");
-  for (const QString& name : pictures.entryList({"*.png"})) {
-    const int size = QFileInfo(name).baseName().toInt();
-    icon.addFile(pictures.filePath(name), QSize(size, size));
+  for (const QString& name : pictures.entryList(QDir::Files)) {
+    QImageReader reader(pictures.filePath(name), "png");
+    reader.setAutoDetectImageFormat(false);
+    icon.addPixmap(QPixmap::fromImage(reader.read()));
   }
   return icon;
 }

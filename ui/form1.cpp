@@ -10,6 +10,9 @@
 #include <QTimer>
 #include <cstdio>
 #include <vector>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "ui/echo_runner.h"
 #include "ui/form1_parts.h"
@@ -20,6 +23,18 @@
 namespace trelvane {
 
 using namespace form1;
+
+namespace {
+
+// Reading a long history leaves its buffers freed but still held by the allocator; they go back to
+// the system, so that the program's footprint is what it keeps, not what it once read.
+void GiveBackFreedMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+}  // namespace
 
 Form1::Form1(const Clock& clock, EchoRunner& echo, QWidget* parent, std::string history_path,
              Controls controls)
@@ -62,6 +77,7 @@ void Form1::Load(const QString& command_line) {
     Start();
     Hide();
   }
+  GiveBackFreedMemory();
 }
 
 void Form1::Start() {
@@ -272,6 +288,7 @@ void Form1::Replay(const QString& key) {
     std::fprintf(stderr, "trelvane: cannot read %s: %s\n", history_.path().c_str(),
                  DescribeError(history_.read_error()).c_str());
   }
+  GiveBackFreedMemory();
   // Never another run's drawing: the graph ends at the newest measurement that can be drawn, and a
   // run without one shows the empty grid.
   if (const std::optional<int> newest = NewestCompleteMeasurement(series_)) {

@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -24,6 +25,31 @@ namespace trelvane {
 using namespace form1;
 
 namespace {
+
+// A frame in the classic manner: a one-pixel line in the palette's mid colour, its title standing
+// on the top line. Painted here rather than by a style sheet, whose engine would stay in memory
+// for these two frames alone.
+class ClassicFrame final : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+
+ protected:
+  void paintEvent(QPaintEvent* /*event*/) override {
+    constexpr int kLineTop = 6;
+    constexpr int kTitleLeft = 6;
+    constexpr int kTitlePadding = 4;
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    const QRect title_place(kTitleLeft, 0, metrics.horizontalAdvance(title()) + 2 * kTitlePadding,
+                            metrics.height());
+    painter.setClipRegion(QRegion(rect()).subtracted(title_place));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(QRect(0, kLineTop, width() - 1, height() - kLineTop - 1));
+    painter.setClipping(false);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(title_place, Qt::AlignCenter, title());
+  }
+};
 
 struct LabelDesign {
   const char* name;
@@ -95,10 +121,6 @@ void Form1::BuildControls() {
     if (all_fit) break;
   }
   setFont(font);
-  // Frames in the classic manner: the title sits on the border line.
-  setStyleSheet(
-      "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
-      "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }");
 
   auto button = [this](const char* name, const char* text, QRect place) {
     auto* b = new QPushButton(QString::fromUtf8(text), this);
@@ -132,10 +154,10 @@ void Form1::BuildControls() {
             [this, scroll] { scroll_step_ = ScrollStepOf(scroll); });
   }
 
-  Frame2 = new QGroupBox(QString::fromUtf8("Depuis le d\u00e9but"), this);
+  Frame2 = new ClassicFrame(QString::fromUtf8("Depuis le d\u00e9but"), this);
   Frame2->setObjectName("Frame2");
   Frame2->setGeometry(Place(360, 2880, 2415, 1095));
-  Frame1 = new QGroupBox(QString::fromUtf8("Derni\u00e8re mesure"), this);
+  Frame1 = new ClassicFrame(QString::fromUtf8("Derni\u00e8re mesure"), this);
   Frame1->setObjectName("Frame1");
   Frame1->setGeometry(Place(360, 1680, 2415, 1095));
 
@@ -228,8 +250,6 @@ void Form1::BuildControls() {
                       Command4, Command5, Command6, Combo1,   Command7};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
-  // Set on each control: the frames' style sheet would otherwise hand their labels the
-  // application's font.
   for (QWidget* child : findChildren<QWidget*>()) child->setFont(font);
 
   // Made after the window was shown: the controls come up with it, as they would have.
