@@ -64,7 +64,10 @@ const std::array<QueryOption, 5> kQueryOptions = {{
        q.options.loss_threshold = value;
        return true;
      }},
-    {"--format", "FORMAT", "text (default), csv or json", true,
+    {"--format", "FORMAT",
+     "text, csv or json; --report: text by default; --export: csv by default, json writes JSON "
+     "lines",
+     false,
      [](std::string_view v, HistoryQuery& q, std::string& e) {
        if (v != "text" && v != "csv" && v != "json") {
          e = "not a format (text, csv, json): '" + std::string(v) + "'";
@@ -82,6 +85,7 @@ void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, Com
   line.mode = mode;
   const bool report = mode == CommandLine::Mode::kReport;
   bool file_given = false;
+  bool format_given = false;
   for (std::size_t i = 0; i < rest.size(); ++i) {
     const std::string_view word = rest[i];
     if (word.size() > 1 && word[0] == '-') {
@@ -110,6 +114,7 @@ void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, Com
         line.mode = CommandLine::Mode::kUsageError;
         return;
       }
+      format_given = format_given || name == "--format";
       continue;
     }
     if (file_given) {
@@ -119,6 +124,14 @@ void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, Com
     }
     line.query.file = std::string(word);
     file_given = true;
+  }
+  if (!report && line.query.format == ReportFormat::kText) {
+    if (format_given) {
+      line.mode = CommandLine::Mode::kUsageError;
+      line.error = "--export writes csv or json, not text";
+      return;
+    }
+    line.query.format = ReportFormat::kCsv;
   }
   const ReportOptions& options = line.query.options;
   if (options.since && options.until &&
@@ -147,9 +160,8 @@ const std::array<Option, 5> kOptions = {{
        TakeQuery(rest, CommandLine::Mode::kReport, line);
      }},
     {"", "--export", "[OPTIONS] [FILE]",
-     "print every measurement as CSV: run, ISO date-time with its UTC offset, loss %, response ms "
-     "(empty when nothing "
-     "was answered), answered requests out of 24",
+     "print every measurement as CSV or JSON lines: run, ISO date-time with its UTC offset, "
+     "loss %, response ms (empty when nothing was answered), answered requests out of 24",
      [](const std::vector<std::string>& rest, CommandLine& line) {
        TakeQuery(rest, CommandLine::Mode::kExport, line);
      }},
@@ -295,7 +307,7 @@ std::string UsageText(std::string_view history_file) {
     if (!option.argument.empty()) names += " " + std::string(option.argument);
     HelpRow("  " + names, option.help, text);
   }
-  text += "Options of --report and --export (--since, --until and --run for both):\n";
+  text += "Options of --report and --export (--loss-threshold for --report only):\n";
   for (const QueryOption& option : kQueryOptions) {
     HelpRow("      " + std::string(option.name) + " " + std::string(option.argument), option.help,
             text);
@@ -331,7 +343,9 @@ std::string UsageText(std::string_view history_file) {
       "Exit status:\n";
   for (const std::string_view status :
        {" 0  if OK, also when requests of a burst failed,",
-        " 1  if --report or --export cannot read the history file,",
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one status, cut for the column limit
+        " 1  if --report or --export cannot read the history file, finds no history line in "
+        "it, or no run has the --run key,",
         " 2  if the command line is wrong,",
         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one status, cut for the column limit
         " 3  if HOST was given while another window runs on the same history file (started again "

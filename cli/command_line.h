@@ -17,7 +17,7 @@ inline constexpr std::string_view kProgramVersion = TRELVANE_VERSION;
 // What --report and --export are asked for.
 struct HistoryQuery {
   ReportOptions options;                      // the period, the run, the loss threshold
-  ReportFormat format = ReportFormat::kText;  // of --report
+  ReportFormat format = ReportFormat::kText;  // --export: kCsv or kJson
   std::string file;                           // empty: the history file the window would use
 };
 
@@ -29,7 +29,7 @@ struct CommandLine {
     kHelp,        // usage on stdout
     kVersion,     // version on stdout
     kReport,      // the report of `query` on stdout
-    kExport,      // the measurements of `query` as CSV on stdout
+    kExport,      // the measurements of `query` as CSV or JSON lines on stdout
     kUsageError,  // `error` and the usage on stderr, exit status 2
   };
   Mode mode = Mode::kWindow;

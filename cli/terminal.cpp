@@ -1,5 +1,6 @@
 #include "cli/terminal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -7,6 +8,7 @@
 
 #include "history/history_location.h"
 #include "history/history_report.h"
+#include "history/history_survey.h"
 #include "measure/burst_cycle.h"
 #include "probe/system_echo_service.h"
 
@@ -30,23 +32,61 @@ int RunBurstCommand(const std::string& host) {
   return 0;
 }
 
+// After an empty report or export: a file that is no history at all, or a run key that no run
+// has, is said (exit 1); an empty period is not an error.
+std::optional<int> ExplainNothingFound(const std::string& path, const ReportOptions& options) {
+  HistorySurvey survey;
+  FileError error;
+  if (!SurveyHistory(path, survey, error, options.block_bytes, options.max_line_bytes)) {
+    return std::nullopt;  // it was read a moment ago: the report stands as written
+  }
+  if (!survey.holds_history) {
+    std::fprintf(stderr, "trelvane: %s n'est pas un historique Trelvane\n", path.c_str());
+    return 1;
+  }
+  if (!options.run || std::find(survey.run_keys.begin(), survey.run_keys.end(), *options.run) !=
+                          survey.run_keys.end()) {
+    return std::nullopt;
+  }
+  std::fprintf(stderr, "trelvane: no run of %s has the key \"%s\"", path.c_str(),
+               options.run->c_str());
+  const std::vector<std::string> closest = ClosestKeys(survey.run_keys, *options.run);
+  for (std::size_t i = 0; i < closest.size(); ++i) {
+    std::fprintf(stderr, "%s\"%s\"", i == 0 ? "; the closest: " : ", ", closest[i].c_str());
+  }
+  std::fputs(closest.empty() ? " (it holds no run)\n" : "\n", stderr);
+  return 1;
+}
+
 // --report and --export: the history read only, never locked, never written.
 int RunHistoryCommand(const CommandLine& line) {
   const HistoryQuery& query = line.query;
   const std::string path = query.file.empty() ? SystemHistoryLocation().path : query.file;
   FileError error;
   bool ok = false;
+  bool empty = false;
   if (line.mode == CommandLine::Mode::kExport) {
-    ok = ExportMeasurements(path, query.options, stdout, error);
+    std::size_t rows = 0;
+    ok = ExportMeasurements(path, query.options, query.format, stdout, error, &rows);
+    empty = rows == 0;
   } else {
     Report report;
     ok = BuildReport(path, query.options, report, error);
+    empty = report.runs.empty();
+    if (ok && empty) {
+      if (const std::optional<int> status = ExplainNothingFound(path, query.options)) {
+        return *status;
+      }
+    }
     if (ok) WriteReport(report, query.options, path, query.format, stdout);
   }
   if (!ok) {
     std::fprintf(stderr, "trelvane: cannot read %s: %s\n", path.c_str(),
                  DescribeError(error).c_str());
     return 1;
+  }
+  if (line.mode == CommandLine::Mode::kExport && empty) {
+    return ExplainNothingFound(path, query.options).value_or(0);
   }
   return 0;
 }
@@ -78,7 +118,8 @@ std::optional<int> RunTerminalCommand(const CommandLine& line) {
       std::cout << kProgramName << ' ' << kProgramVersion << '\n';
       return 0;
     case CommandLine::Mode::kUsageError:
-      std::cerr << "trelvane: " << line.error << "\n" << UsageText();
+      std::cerr << "trelvane: " << line.error << "\n"
+                << "Essayez \u00ab trelvane --help \u00bb.\n";
       return kUsageExitStatus;
     case CommandLine::Mode::kBurst:
       return RunBurstCommand(line.host);

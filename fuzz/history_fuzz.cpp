@@ -12,6 +12,7 @@
 
 #include "history/history_file.h"
 #include "history/history_report.h"
+#include "history/history_survey.h"
 #include "history_reference.h"
 
 namespace {
@@ -60,14 +61,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int64_t in_runs = 0;
   for (const auto& run : report.runs) in_runs += run.measured;
   if (in_runs != report.measured || report.available > report.measured) std::abort();
+  // The export as CSV (a heading row) or JSON lines, chosen by the input: as many rows as the
+  // report counts, and as many as it says it wrote.
+  const bool json = size > 2 && data[2] % 2 == 1;
   char* exported = nullptr;
   std::size_t exported_size = 0;
+  std::size_t said_rows = 0;
   std::FILE* sink = open_memstream(&exported, &exported_size);
-  if (sink == nullptr || !trelvane::ExportMeasurements(Path(), options, sink, error)) std::abort();
+  if (sink == nullptr ||
+      !trelvane::ExportMeasurements(
+          Path(), options, json ? trelvane::ReportFormat::kJson : trelvane::ReportFormat::kCsv,
+          sink, error, &said_rows)) {
+    std::abort();
+  }
   std::fclose(sink);
-  const auto rows = std::count(exported, exported + exported_size, '\n') - 1;  // the header
+  const auto rows = std::count(exported, exported + exported_size, '\n') - (json ? 0 : 1);
   std::free(exported);
-  if (rows != report.measured) std::abort();
+  if (rows != report.measured || static_cast<std::int64_t>(said_rows) != rows) std::abort();
+
+  // What an empty report looks at: every run header's key, and whether the file is a history.
+  trelvane::HistorySurvey survey;
+  if (!trelvane::SurveyHistory(Path(), survey, error, block, max_line)) std::abort();
+  if (survey.run_keys.size() < runs->size() || (!runs->empty() && !survey.holds_history)) {
+    std::abort();
+  }
   for (const auto format : {trelvane::ReportFormat::kText, trelvane::ReportFormat::kCsv,
                             trelvane::ReportFormat::kJson}) {
     trelvane::WriteReport(report, {}, Path(), format, Sink());

@@ -8,8 +8,9 @@
 
 namespace trelvane {
 
-bool ExportMeasurements(const std::string& path, const ReportOptions& options, std::FILE* out,
-                        FileError& error) {
+bool ExportMeasurements(const std::string& path, const ReportOptions& options, ReportFormat format,
+                        std::FILE* out, FileError& error, std::size_t* rows) {
+  const bool json = format == ReportFormat::kJson;
   std::vector<char> buffer(std::size_t{64} << 10);
   std::size_t used = 0;
   auto flush = [&] {
@@ -25,14 +26,18 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, s
     std::memcpy(buffer.data() + used, text.data(), text.size());
     used += text.size();
   };
-  put("run,datetime,loss_percent,response_ms,answered_of_24\r\n");
+  if (!json) put("run,datetime,loss_percent,response_ms,answered_of_24\r\n");
   std::string key_field;
+  std::size_t written = 0;
   // The ISO text of the last day written, kept from one row to the next: most rows are a minute
   // after the one before.
   std::int64_t day_cached = INT64_MIN;
   char date_text[64] = {};
   const bool ok = ForEachMeasurement(
-      path, options, error, [&](const std::string& key) { key_field = CsvField(key) + ","; },
+      path, options, error,
+      [&](const std::string& key) {
+        key_field = json ? "{\"run\":" + JsonString(key) + ",\"datetime\":\"" : CsvField(key) + ",";
+      },
       [&](const StoredMeasurement& m) {
         const std::int64_t day = m.minute >= 0 ? m.minute / 1440 : (m.minute - 1439) / 1440;
         if (day != day_cached) {
@@ -42,7 +47,7 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, s
                         date.day);
         }
         const auto of_day = static_cast<int>(m.minute - day * 1440);
-        char row[96];
+        char row[160];
         char* p = row;
         std::memcpy(p, date_text, 11);
         p += 11;
@@ -59,7 +64,11 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, s
         *p++ = ':';
         *p++ = static_cast<char>('0' + offset % 60 / 10);
         *p++ = static_cast<char>('0' + offset % 10);
-        *p++ = ',';
+        auto text = [&p](std::string_view piece) {
+          std::memcpy(p, piece.data(), piece.size());
+          p += piece.size();
+        };
+        text(json ? "\",\"loss_percent\":" : ",");
         auto number = [&p](int value) {
           char digits[12];
           int n = 0;
@@ -69,18 +78,29 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, s
           } while (value > 0);
           while (n > 0) *p++ = digits[--n];
         };
+        // Nothing answered: no response time (empty, or null); a loss no burst of 24 gives: no
+        // count of answers.
         number(m.loss);
-        *p++ = ',';
-        if (m.loss < 100) number(m.response_ms);
-        *p++ = ',';
-        if (const std::optional<int> answered = AnsweredOf(m.loss)) number(*answered);
-        *p++ = '\r';
-        *p++ = '\n';
+        text(json ? ",\"response_ms\":" : ",");
+        if (m.loss < 100) {
+          number(m.response_ms);
+        } else if (json) {
+          text("null");
+        }
+        text(json ? ",\"answered_of_24\":" : ",");
+        if (const std::optional<int> answered = AnsweredOf(m.loss)) {
+          number(*answered);
+        } else if (json) {
+          text("null");
+        }
+        text(json ? "}\n" : "\r\n");
+        ++written;
         put(key_field);
         put(std::string_view(row, static_cast<std::size_t>(p - row)));
       });
   if (ok) flush();  // nothing at all when the file cannot be read
   std::fflush(out);
+  if (rows != nullptr) *rows = written;
   return ok;
 }
 

@@ -101,10 +101,11 @@ void WriteCsvReport(const Report& report, std::FILE* out);
 void WriteJsonReport(const Report& report, const ReportOptions& options, const std::string& path,
                      std::FILE* out);
 
-// Writes one CSV row per measurement of the period: run key, ISO date-time, loss percent, response
-// time in ms (empty when nothing was answered), answered requests out of 24. Streams: memory does
-// not grow with the file. False when the file cannot be read.
-bool ExportMeasurements(const std::string& path, const ReportOptions& options, std::FILE* out,
-                        FileError& error);
+// Writes one row per measurement of the period: run key, ISO date-time with its UTC offset, loss
+// percent, response time in ms (empty, or null, when nothing was answered), answered requests out
+// of 24. CSV with a heading row, or JSON lines (kJson: one object a line). Streams: memory does
+// not grow with the file. False when the file cannot be read; `rows` (if given) counts the rows.
+bool ExportMeasurements(const std::string& path, const ReportOptions& options, ReportFormat format,
+                        std::FILE* out, FileError& error, std::size_t* rows = nullptr);
 
 }  // namespace trelvane

@@ -22,22 +22,37 @@ XDG_DATA_HOME=/somewhere check help-names-the-history-file 0 \
   '^History file here: /somewhere/trelvane/trelvane.txt' '^$' -- --help
 check version 0 "^trelvane $2\$" '^$' -- --version
 check burst-without-host 2 '^$' 'needs a host' -- --burst
-check burst-with-blank-host 2 '^$' 'Usage:' -- --burst "   "
-# Reports: a file that cannot be read is status 1, a wrong option, date or threshold status 2,
-# an empty file a report that says so.
+check burst-with-blank-host 2 '^$' '^Essayez « trelvane --help »\.$' -- --burst "   "
+# Reports: a file that cannot be read, or that is no history, or a run key no run has, is status
+# 1; a wrong option, date or threshold status 2 (one line and where to look, not the whole help);
+# a history with no measurement a report that says so.
 check report-missing-file 1 '^$' "cannot read $tmp/none.txt" -- --report "$tmp/none.txt"
 check report-bad-date 2 '^$' 'not a date' -- --report --since 2026-02-30 "$tmp/none.txt"
 check report-bad-threshold 2 '^$' 'loss threshold' -- --report --loss-threshold 0 "$tmp/none.txt"
 check report-bad-format 2 '^$' 'not a format' -- --report --format xml
-check export-takes-no-format 2 '^$' "unrecognized option '--format'" -- --export --format csv
+check export-is-never-text 2 '^$' 'csv or json, not text' -- --export --format text
+printf '++++++++++ D\xe9marrage de l'"'"'application : 06/12/2026 - 09:15:00\r\n' >"$tmp/started.txt"
+check report-no-measurement 0 'Aucune mesure' '^$' -- --report "$tmp/started.txt"
+check export-no-measurement 0 '^run,datetime,loss_percent,response_ms,answered_of_24' '^$' -- \
+  --export "$tmp/started.txt"
+printf 'Dear provider,\nmy line drops.\n' >"$tmp/letter.txt"
 : >"$tmp/empty.txt"
-check report-empty-file 0 'Aucune mesure' '^$' -- --report "$tmp/empty.txt"
-check export-empty-file 0 '^run,datetime,loss_percent,response_ms,answered_of_24' '^$' -- \
-  --export "$tmp/empty.txt"
+check report-not-a-history 1 '^$' "letter.txt n'est pas un historique Trelvane" -- \
+  --report "$tmp/letter.txt"
+check export-empty-file 1 '' "empty.txt n'est pas un historique Trelvane" -- --export "$tmp/empty.txt"
+printf '***** 06/12/2026 - 09:15:02\r\n06/12/2026-09:15 0 23\r\n***** 07/12/2026 - 18:00:00\r\n' \
+  >"$tmp/runs.txt"
+printf '07/12/2026-18:00 4 20\r\n' >>"$tmp/runs.txt"
+check report-no-such-run 1 '^$' \
+  'no run of .* has the key "06/12/2026 - 09:15:03"; the closest: "06/12/2026 - 09:15:02", "07/12' \
+  -- --report --run "06/12/2026 - 09:15:03" "$tmp/runs.txt"
+check export-json-lines 0 \
+  '^\{"run":"07/12/2026 - 18:00:00","datetime":"2026-12-07T18:00[+-][0-9:]{5}","loss_percent":4,"response_ms":20,"answered_of_24":23\}$' \
+  '^$' -- --export --format json --run "07/12/2026 - 18:00:00" "$tmp/runs.txt"
 
 # Without a display: a word that is no option of ours is a usage error, not a host.
 check unknown-long-option 2 '^$' "unrecognized option '--bogus'" -- --bogus
-check unknown-short-option 2 '^$' '^Usage:' -- -v
+check unknown-short-option 2 '^$' '^Essayez' -- -v
 
 # One running window per history file: a second start with a host is refused (status 3), one
 # without a host hands over to the running window (status 0).

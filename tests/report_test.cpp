@@ -6,11 +6,14 @@
 #include <vector>
 
 #include "history/history_report.h"
+#include "history/history_survey.h"
 #include "history/report_encoding.h"
 #include "history_fixture.h"
 
 namespace trelvane {
 namespace {
+
+using Strings = std::vector<std::string>;
 
 class ReportTest : public testing::HistoryFileTest {
  protected:
@@ -36,7 +39,7 @@ class ReportTest : public testing::HistoryFileTest {
     if (format) {
       WriteReport(Build(options), options, "h.txt", *format, out);
     } else {
-      EXPECT_TRUE(ExportMeasurements(path_, options, out, error));
+      EXPECT_TRUE(ExportMeasurements(path_, options, ReportFormat::kCsv, out, error));
     }
     std::fclose(out);
     std::string written(text, size);
@@ -179,8 +182,51 @@ TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
             "06/12/2026 - 09:15:02,2026-12-06T09:18+00:00,3,25,\r\n"  // no burst gives 3 %
             "06/12/2026 - 09:15:02,2026-12-07T10:00+00:00,12,19,21\r\n"
             "\"***** x,\"\"y\"\"\",2026-12-06T10:00+00:00,0,20,24\r\n");
+  // JSON lines: the same rows, nulls where CSV leaves a field empty, and the count of rows.
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::size_t rows = 0;
+  std::FILE* out = open_memstream(&text, &size);
   FileError error;
-  EXPECT_FALSE(ExportMeasurements(path_ + ".missing", {}, stdout, error));
+  EXPECT_TRUE(ExportMeasurements(path_, {}, ReportFormat::kJson, out, error, &rows));
+  std::fclose(out);
+  const std::string json(text, size);
+  std::free(text);
+  EXPECT_EQ(rows, 6U);
+  ExpectIn(json,
+           "{\"run\":\"06/12/2026 - 09:15:02\",\"datetime\":\"2026-12-06T09:17+00:00\","
+           "\"loss_percent\":100,\"response_ms\":null,\"answered_of_24\":0}\n"
+           "{\"run\":\"06/12/2026 - 09:15:02\",\"datetime\":\"2026-12-06T09:18+00:00\","
+           "\"loss_percent\":3,\"response_ms\":25,\"answered_of_24\":null}\n");
+  ExpectIn(json, "{\"run\":\"***** x,\\\"y\\\"\",");
+  EXPECT_FALSE(
+      ExportMeasurements(path_ + ".missing", {}, ReportFormat::kCsv, stdout, error, &rows));
+}
+
+// An empty report is told apart: no history at all, or a key no run has (and the nearest ones).
+TEST_F(ReportTest, AnEmptyReportLooksAtWhatTheFileHolds) {
+  HistorySurvey survey;
+  FileError error;
+  const std::vector<std::pair<Strings, bool>> files = {
+      {{}, false},
+      {{"Dear provider,", "my line drops.", "06/12/2026-09:15 zero 23"}, false},
+      {{"++++++++++ D\xe9marrage"}, true},
+      {{"letter", "06/12/2026-09:15 0 23"}, true},
+  };
+  for (const auto& [lines, holds] : files) {
+    Write(lines);
+    EXPECT_TRUE(SurveyHistory(path_, survey, error));
+    EXPECT_EQ(survey.holds_history, holds) << ::testing::PrintToString(lines);
+  }
+  Write({"***** 06/12/2026 - 09:15:02", "junk", "***** 07/12/2026 - 18:00:00",
+         "***** 06/12/2026 - 19:15:02"});
+  EXPECT_TRUE(SurveyHistory(path_, survey, error, 40, 30));
+  EXPECT_EQ(survey.run_keys,
+            Strings({"06/12/2026 - 09:15:02", "07/12/2026 - 18:00:00", "06/12/2026 - 19:15:02"}));
+  EXPECT_EQ(ClosestKeys(survey.run_keys, "06/12/2026 - 09:15:03", 2),
+            Strings({"06/12/2026 - 09:15:02", "06/12/2026 - 19:15:02"}));
+  EXPECT_TRUE(ClosestKeys({}, "x").empty());
+  EXPECT_FALSE(SurveyHistory(path_ + ".missing", survey, error));
 }
 
 // The stamps are local wall-clock times: lengths and gaps count real minutes across the changes
