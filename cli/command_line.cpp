@@ -38,7 +38,7 @@ bool TakeDate(std::string_view value, std::optional<CalendarDate>& date, std::st
   return date.has_value();
 }
 
-const std::array<QueryOption, 5> kQueryOptions = {{
+const std::array<QueryOption, 7> kQueryOptions = {{
     {"--since", "DATE", "from this day on (yyyy-mm-dd, included)", false,
      [](std::string_view v, HistoryQuery& q, std::string& e) {
        return TakeDate(v, q.options.since, e);
@@ -62,6 +62,23 @@ const std::array<QueryOption, 5> kQueryOptions = {{
          return false;
        }
        q.options.loss_threshold = value;
+       return true;
+     }},
+    {"--merge", "MIN",
+     "loss episodes with fewer than MIN minutes between them are one (default 5, 0 never)", true,
+     [](std::string_view v, HistoryQuery& q, std::string& e) {
+       int value = 0;
+       const auto [end, failure] = std::from_chars(v.data(), v.data() + v.size(), value);
+       if (failure != std::errc() || end != v.data() + v.size() || value < 0 || value > 1440) {
+         e = "not a number of minutes from 0 to 1440: '" + std::string(v) + "'";
+         return false;
+       }
+       q.options.merge_minutes = value;
+       return true;
+     }},
+    {"--details", "", "the text report lists every loss episode and gap too", true,
+     [](std::string_view, HistoryQuery& q, std::string&) {
+       q.options.details = true;
        return true;
      }},
     {"--format", "FORMAT",
@@ -101,7 +118,13 @@ void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, Com
         return;
       }
       std::string_view value;
-      if (equals != std::string_view::npos) {
+      if (option->argument.empty()) {
+        if (equals != std::string_view::npos) {
+          line.mode = CommandLine::Mode::kUsageError;
+          line.error = "option '" + std::string(name) + "' takes no value";
+          return;
+        }
+      } else if (equals != std::string_view::npos) {
         value = word.substr(equals + 1);
       } else if (i + 1 < rest.size()) {
         value = rest[++i];
@@ -307,10 +330,13 @@ std::string UsageText(std::string_view history_file) {
     if (!option.argument.empty()) names += " " + std::string(option.argument);
     HelpRow("  " + names, option.help, text);
   }
-  text += "Options of --report and --export (--loss-threshold for --report only):\n";
+  text +=
+      "Options of --report and --export (--loss-threshold, --merge and --details for --report "
+      "only):\n";
   for (const QueryOption& option : kQueryOptions) {
-    HelpRow("      " + std::string(option.name) + " " + std::string(option.argument), option.help,
-            text);
+    HelpRow("      " + std::string(option.name) +
+                (option.argument.empty() ? "" : " " + std::string(option.argument)),
+            option.help, text);
   }
   Wrap(
       "A report takes the stamps as the window does (first 10 characters the date, last 5 the "
@@ -319,7 +345,9 @@ std::string UsageText(std::string_view history_file) {
       "count answered minutes only: the median and the 95th percentile are measured values of "
       "nearest rank (never interpolated), in whole ms. Outages (loss 100) and loss episodes are "
       "stretches of consecutive minutes; more than 2 minutes between two measurements is a gap, "
-      "listed apart and counted neither as an outage nor as available.",
+      "listed apart and counted neither as an outage nor as available. The text report starts "
+      "with the summary (the longest outage, the worst day: least available), then one row per "
+      "day and per run, then the outages; every outage, episode and gap names its run.",
       0, 0, text);
   Wrap(
       "Alerts: a desktop notification when the link goes down (100 % loss in 2 measurements in "

@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   trelvane::FileError error;
   if (!trelvane::BuildReport(Path(), options, report, error)) std::abort();
   std::int64_t in_runs = 0;
-  for (const auto& run : report.runs) in_runs += run.measured;
+  for (const auto& run : report.runs) in_runs += run.tally.measured;
   if (in_runs != report.measured || report.available > report.measured) std::abort();
   // The export as CSV (a heading row) or JSON lines, chosen by the input: as many rows as the
   // report counts, and as many as it says it wrote.

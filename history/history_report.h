@@ -16,8 +16,9 @@ namespace trelvane {
 
 // A stretch of consecutive measurements (never across a gap or a run's end).
 struct MeasuredStretch {
-  Instant first;  // its first measurement
-  Instant last;   // and its last
+  Instant first;        // its first measurement
+  Instant last;         // and its last
+  std::size_t run = 0;  // the run it belongs to: its place in Report::runs
   // Its length: from the first measurement's minute to the last's, both counted, in real minutes
   // (across a change of the clocks too).
   std::int64_t minutes() const { return last.utc() - first.utc() + 1; }
@@ -25,22 +26,55 @@ struct MeasuredStretch {
 
 // Minutes with no measurement between two measurements of the same run, or of two runs.
 struct Gap {
-  Instant before;  // the measurement before
-  Instant after;   // and the one after
+  Instant before;       // the measurement before
+  Instant after;        // and the one after
+  std::size_t run = 0;  // the run both belong to
   std::int64_t missing_minutes() const { return after.utc() - before.utc() - 1; }
+};
+
+// Response times counted per millisecond value, one entry per value met: a run's or a day's few
+// dozen values, however many measurements.
+class ResponseCounts {
+ public:
+  void Add(int ms);
+  // The nearest rank, as Report::ResponsePercentile; nothing without any.
+  std::optional<int> Percentile(int percent) const;
+  std::optional<int> Max() const;
+
+ private:
+  std::vector<std::pair<int, std::int64_t>> counts_;  // response time, count; sorted
+  std::int64_t total_ = 0;
+};
+
+// The figures of a run or a day.
+struct Tally {
+  std::int64_t measured = 0;
+  std::int64_t available = 0;       // loss below 100
+  std::int64_t clean = 0;           // loss 0
+  std::int64_t loss_sum = 0;        // of the loss percentages
+  std::int64_t outage_minutes = 0;  // loss 100
+  ResponseCounts responses;         // of the available ones
+  void Add(const StoredMeasurement& m);
 };
 
 struct RunSummary {
   std::string key;
   Instant first;
   Instant last;
-  std::int64_t measured = 0;  // measurements in the period
+  Tally tally;  // its measurements in the period
+};
+
+// One local calendar day of the period (the day of the stamps).
+struct DaySummary {
+  CalendarDate date;
+  Tally tally;
 };
 
 // Everything a report says; built in one pass over the file, in memory that does not grow with
 // the number of measurements (response times are counted per millisecond value).
 struct Report {
   std::vector<RunSummary> runs;  // in file order
+  std::vector<DaySummary> days;  // in calendar order
   std::int64_t measured = 0;
   std::int64_t available = 0;  // loss below 100: at least one request answered
   std::int64_t clean = 0;      // loss 0
@@ -64,6 +98,7 @@ struct Report {
 // The figures every format writes, as text: "" for a time when nothing was answered.
 struct ReportFigures {
   explicit ReportFigures(const Report& report);
+  explicit ReportFigures(const Tally& tally);
   int median = -1;  // -1: no answered minute
   int p95 = -1;
   int max = -1;
@@ -79,9 +114,23 @@ struct StretchRow {
   Instant first;
   Instant last;
   std::int64_t minutes = 0;
+  std::size_t run = 0;  // its place in Report::runs
+  // Of a merged loss episode: the minutes of loss in it (its length counts the minutes between).
+  std::int64_t loss_minutes = 0;
 };
 std::vector<StretchRow> RowsOf(const std::vector<MeasuredStretch>& stretches);
 std::vector<StretchRow> RowsOf(const std::vector<Gap>& gaps);
+
+// Loss episodes of a run with fewer than `merge_minutes` minutes without loss between them, and
+// no gap, are one episode: from the first's start to the last's end.
+std::vector<StretchRow> MergedEpisodes(const Report& report, int merge_minutes);
+// The longest outage (the first of equals); nothing without one.
+std::optional<StretchRow> LongestOutage(const Report& report);
+// The total of the outages' minutes.
+std::int64_t OutageMinutes(const Report& report);
+// The day of least availability; of equals, the one with most outage minutes, then the highest
+// mean loss, then the first. Nothing without a measured day.
+const DaySummary* WorstDay(const Report& report);
 
 // Whole percentages to two decimals, rounded down, as "99.52".
 std::string HundredthsOf(std::int64_t part, std::int64_t whole);
@@ -97,7 +146,7 @@ void WriteReport(const Report& report, const ReportOptions& options, const std::
 // One writer per format.
 void WriteTextReport(const Report& report, const ReportOptions& options, const std::string& path,
                      std::FILE* out);
-void WriteCsvReport(const Report& report, std::FILE* out);
+void WriteCsvReport(const Report& report, const ReportOptions& options, std::FILE* out);
 void WriteJsonReport(const Report& report, const ReportOptions& options, const std::string& path,
                      std::FILE* out);
 

@@ -46,6 +46,8 @@ struct ReportOptions {
   std::optional<CalendarDate> until;  // inclusive
   std::optional<std::string> run;     // a run key: that run only
   int loss_threshold = 25;            // a loss episode: loss of at least this, in percent
+  int merge_minutes = 5;              // episodes closer than this are one (0: never)
+  bool details = false;               // the text report lists every episode and gap
   // The reader's buffer and longest line kept (the tests make them small).
   std::size_t block_bytes = std::size_t{1} << 20;
   std::size_t max_line_bytes = 4096;

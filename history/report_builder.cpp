@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "history/history_report.h"
@@ -20,15 +21,17 @@ class ReportBuilder {
   void BeginRun(const std::string& key) {
     CloseStretches();
     previous_.reset();
-    report_.runs.push_back(RunSummary{key, {}, {}, 0});
+    report_.runs.push_back(RunSummary{key, {}, {}, {}});
     run_ = &report_.runs.back();
+    run_index_ = report_.runs.size() - 1;
   }
 
   void Add(const StoredMeasurement& m) {
     RunSummary& run = *run_;
-    if (run.measured == 0) run.first = m.at;
+    if (run.tally.measured == 0) run.first = m.at;
     run.last = m.at;
-    ++run.measured;
+    run.tally.Add(m);
+    DayOf(m.minute).tally.Add(m);
     if (report_.measured == 0 || m.at.utc() < report_.first.utc()) report_.first = m.at;
     if (report_.measured == 0 || m.at.utc() > report_.last.utc()) report_.last = m.at;
     ++report_.measured;
@@ -39,7 +42,7 @@ class ReportBuilder {
       CountResponse(m.response_ms);
     }
     if (previous_ && m.at.utc() - previous_->utc() > kGapMinutes) {
-      report_.gaps.push_back(Gap{*previous_, m.at});
+      report_.gaps.push_back(Gap{*previous_, m.at, run_index_});
       CloseStretches();
     } else if (previous_ && m.at.utc() <= previous_->utc()) {
       // The clock was set back (or the zone's rules do not know the change the file went
@@ -69,13 +72,28 @@ class ReportBuilder {
     }
   }
 
-  static void Extend(std::optional<MeasuredStretch>& open, bool in, const Instant& minute,
-                     std::vector<MeasuredStretch>& done) {
+  // The day's figures: most measurements fall on the day of the one before.
+  DaySummary& DayOf(std::int64_t minute) {
+    const std::int64_t day = minute >= 0 ? minute / 1440 : (minute - 1439) / 1440;
+    auto& days = report_.days;
+    if (day_ < days.size() && day_number_ == day) return days[day_];
+    const CalendarDate date = CivilFromDays(day);
+    auto at = std::lower_bound(
+        days.begin(), days.end(), day,
+        [](const DaySummary& d, std::int64_t n) { return MinuteIndex(d.date, 0, 0) / 1440 < n; });
+    if (at == days.end() || !(at->date == date)) at = days.insert(at, DaySummary{date, {}});
+    day_ = static_cast<std::size_t>(at - days.begin());
+    day_number_ = day;
+    return *at;
+  }
+
+  void Extend(std::optional<MeasuredStretch>& open, bool in, const Instant& minute,
+              std::vector<MeasuredStretch>& done) const {
     if (in) {
       if (open) {
         open->last = minute;
       } else {
-        open = MeasuredStretch{minute, minute};
+        open = MeasuredStretch{minute, minute, run_index_};
       }
     } else if (open) {
       done.push_back(*open);
@@ -92,6 +110,9 @@ class ReportBuilder {
 
   Report& report_;
   RunSummary* run_ = nullptr;  // the run measurements go to
+  std::size_t run_index_ = 0;
+  std::size_t day_ = SIZE_MAX;  // the day of the last measurement, in report_.days
+  std::int64_t day_number_ = 0;
   int loss_threshold_;
   std::optional<Instant> previous_;
   std::optional<MeasuredStretch> outage_;
@@ -99,6 +120,43 @@ class ReportBuilder {
 };
 
 }  // namespace
+
+void ResponseCounts::Add(int ms) {
+  ++total_;
+  auto at = std::lower_bound(counts_.begin(), counts_.end(), std::make_pair(ms, std::int64_t{0}));
+  if (at != counts_.end() && at->first == ms) {
+    ++at->second;
+  } else {
+    counts_.insert(at, {ms, 1});
+  }
+}
+
+std::optional<int> ResponseCounts::Percentile(int percent) const {
+  if (total_ == 0) return std::nullopt;
+  const std::int64_t rank = std::max<std::int64_t>(1, (percent * total_ + 99) / 100);
+  std::int64_t seen = 0;
+  for (const auto& [ms, count] : counts_) {
+    seen += count;
+    if (seen >= rank) return ms;
+  }
+  return counts_.back().first;
+}
+
+std::optional<int> ResponseCounts::Max() const {
+  if (counts_.empty()) return std::nullopt;
+  return counts_.back().first;
+}
+
+void Tally::Add(const StoredMeasurement& m) {
+  ++measured;
+  loss_sum += m.loss;
+  if (m.loss == 0) ++clean;
+  if (m.loss == 100) ++outage_minutes;
+  if (m.loss < 100) {
+    ++available;
+    responses.Add(m.response_ms);
+  }
+}
 
 std::optional<int> Report::ResponsePercentile(int percent) const {
   const std::int64_t n = available;
@@ -136,6 +194,14 @@ bool BuildReport(const std::string& path, const ReportOptions& options, Report& 
   return ok;
 }
 
+ReportFigures::ReportFigures(const Tally& tally)
+    : median(tally.responses.Percentile(50).value_or(-1)),
+      p95(tally.responses.Percentile(95).value_or(-1)),
+      max(tally.responses.Max().value_or(-1)),
+      availability(HundredthsOf(tally.available, tally.measured)),
+      clean(HundredthsOf(tally.clean, tally.measured)),
+      mean_loss(HundredthsOf(tally.loss_sum, tally.measured * 100)) {}
+
 ReportFigures::ReportFigures(const Report& report)
     : median(report.ResponsePercentile(50).value_or(-1)),
       p95(report.ResponsePercentile(95).value_or(-1)),
@@ -147,14 +213,16 @@ ReportFigures::ReportFigures(const Report& report)
 std::vector<StretchRow> RowsOf(const std::vector<MeasuredStretch>& stretches) {
   std::vector<StretchRow> rows;
   rows.reserve(stretches.size());
-  for (const MeasuredStretch& s : stretches) rows.push_back({s.first, s.last, s.minutes()});
+  for (const MeasuredStretch& s : stretches) {
+    rows.push_back({s.first, s.last, s.minutes(), s.run, s.minutes()});
+  }
   return rows;
 }
 
 std::vector<StretchRow> RowsOf(const std::vector<Gap>& gaps) {
   std::vector<StretchRow> rows;
   rows.reserve(gaps.size());
-  for (const Gap& g : gaps) rows.push_back({g.before, g.after, g.missing_minutes()});
+  for (const Gap& g : gaps) rows.push_back({g.before, g.after, g.missing_minutes(), g.run, 0});
   return rows;
 }
 
@@ -165,7 +233,7 @@ void WriteReport(const Report& report, const ReportOptions& options, const std::
       WriteTextReport(report, options, path, out);
       return;
     case ReportFormat::kCsv:
-      WriteCsvReport(report, out);
+      WriteCsvReport(report, options, out);
       return;
     case ReportFormat::kJson:
       WriteJsonReport(report, options, path, out);

@@ -5,35 +5,48 @@
 
 namespace trelvane {
 
-void WriteCsvReport(const Report& report, std::FILE* out) {
-  const ReportFigures figures(report);
-  std::fputs("section,run,first,last,minutes,value\r\n", out);
+void WriteCsvReport(const Report& report, const ReportOptions& options, std::FILE* out) {
+  std::fputs(
+      "section,run,day,first,last,minutes,availability_percent,clean_percent,mean_loss_percent,"
+      "outage_minutes,response_median_ms,response_p95_ms,loss_minutes,value\r\n",
+      out);
+  // The figures of a run, a day or the whole: from minutes to the 95th percentile.
+  auto figures = [](std::int64_t measured, std::int64_t outage_minutes, const ReportFigures& f) {
+    return std::to_string(measured) + "," + f.availability + "," + f.clean + "," + f.mean_loss +
+           "," + std::to_string(outage_minutes) + "," + MsText(f.median) + "," + MsText(f.p95);
+  };
   for (const RunSummary& r : report.runs) {
-    std::fprintf(out, "run,%s,%s,%s,%lld,\r\n", CsvField(r.key).c_str(),
+    std::fprintf(out, "run,%s,,%s,%s,%s,,\r\n", CsvField(r.key).c_str(),
                  IsoMinuteWithOffset(r.first).c_str(), IsoMinuteWithOffset(r.last).c_str(),
-                 static_cast<long long>(r.measured));
+                 figures(r.tally.measured, r.tally.outage_minutes, ReportFigures(r.tally)).c_str());
   }
-  if (report.measured > 0) {
-    std::fprintf(out, "total,,%s,%s,%lld,\r\n", IsoMinuteWithOffset(report.first).c_str(),
-                 IsoMinuteWithOffset(report.last).c_str(), static_cast<long long>(report.measured));
-  } else {
-    std::fputs("total,,,,0,\r\n", out);
+  for (const DaySummary& d : report.days) {
+    std::fprintf(out, "day,,%s,,,%s,,\r\n", IsoDate(d.date).c_str(),
+                 figures(d.tally.measured, d.tally.outage_minutes, ReportFigures(d.tally)).c_str());
   }
-  std::fprintf(out, "availability_percent,,,,,%s\r\n", figures.availability.c_str());
-  std::fprintf(out, "clean_percent,,,,,%s\r\n", figures.clean.c_str());
-  std::fprintf(out, "mean_loss_percent,,,,,%s\r\n", figures.mean_loss.c_str());
-  std::fprintf(out, "response_median_ms,,,,,%s\r\n", MsText(figures.median).c_str());
-  std::fprintf(out, "response_p95_ms,,,,,%s\r\n", MsText(figures.p95).c_str());
-  std::fprintf(out, "response_max_ms,,,,,%s\r\n", MsText(figures.max).c_str());
-  auto rows = [&](const char* section, const std::vector<StretchRow>& list) {
+  const ReportFigures total(report);
+  std::fprintf(out, "total,,,%s,%s,%s,,\r\n",
+               report.measured > 0 ? IsoMinuteWithOffset(report.first).c_str() : "",
+               report.measured > 0 ? IsoMinuteWithOffset(report.last).c_str() : "",
+               figures(report.measured, OutageMinutes(report), total).c_str());
+  auto value = [out](const char* name, const std::string& text) {
+    std::fprintf(out, "%s,,,,,,,,,,,,,%s\r\n", name, text.c_str());
+  };
+  value("response_max_ms", MsText(total.max));
+  if (const DaySummary* worst = WorstDay(report)) value("worst_day", IsoDate(worst->date));
+  value("loss_threshold_percent", std::to_string(options.loss_threshold));
+  value("merge_minutes", std::to_string(options.merge_minutes));
+  auto rows = [&](const char* section, const std::vector<StretchRow>& list, bool loss_minutes) {
     for (const StretchRow& s : list) {
-      std::fprintf(out, "%s,,%s,%s,%lld,\r\n", section, IsoMinuteWithOffset(s.first).c_str(),
-                   IsoMinuteWithOffset(s.last).c_str(), static_cast<long long>(s.minutes));
+      std::fprintf(out, "%s,%s,,%s,%s,%lld,,,,,,,%s,\r\n", section,
+                   CsvField(report.runs[s.run].key).c_str(), IsoMinuteWithOffset(s.first).c_str(),
+                   IsoMinuteWithOffset(s.last).c_str(), static_cast<long long>(s.minutes),
+                   loss_minutes ? std::to_string(s.loss_minutes).c_str() : "");
     }
   };
-  rows("outage", RowsOf(report.outages));
-  rows("loss_episode", RowsOf(report.episodes));
-  rows("gap", RowsOf(report.gaps));
+  rows("outage", RowsOf(report.outages), false);
+  rows("loss_episode", MergedEpisodes(report, options.merge_minutes), true);
+  rows("gap", RowsOf(report.gaps), false);
 }
 
 }  // namespace trelvane

@@ -115,7 +115,7 @@ TEST_F(ReportTest, ThePeriodCutsARunAndEpisodesStopAtTheThreshold) {
   const Report cut = Build(one_day);
   ASSERT_EQ(cut.runs.size(), 1u);  // the run of the 8th is outside
   EXPECT_EQ(IsoMinute(cut.runs[0].first.local), "2026-12-07T00:00");
-  EXPECT_EQ(cut.runs[0].measured, 3);
+  EXPECT_EQ(cut.runs[0].tally.measured, 3);
   EXPECT_EQ(Iso(cut.episodes),
             (std::vector<std::string>{"2026-12-07T00:00+00:00 2026-12-07T00:00+00:00 1",
                                       "2026-12-07T00:02+00:00 2026-12-07T00:02+00:00 1"}));
@@ -148,7 +148,7 @@ TEST_F(ReportTest, ARunWithNoAnswerAndAnEmptyPeriod) {
   ExpectIn(Written(later, ReportFormat::kText), "Aucune mesure");
   ExpectIn(Written(later, ReportFormat::kJson),
            "\"total\": {\"first\": null, \"last\": null, \"minutes\": 0}");
-  ExpectIn(Written(later, ReportFormat::kCsv), "total,,,,0,");
+  ExpectIn(Written(later, ReportFormat::kCsv), "total,,,,,0,");
 }
 
 TEST_F(ReportTest, EveryFormatCarriesTheSameFigures) {
@@ -159,15 +159,82 @@ TEST_F(ReportTest, EveryFormatCarriesTheSameFigures) {
   for (const char* figure : {"66.66", "33.33", "36.00"}) {  // available, clean, mean loss
     for (const std::string& written : {text, csv, json}) ExpectIn(written, figure);
   }
-  ExpectIn(csv, "outage,,2026-12-06T23:59+00:00,2026-12-06T23:59+00:00,1,\r\n");
+  ExpectIn(csv,
+           "outage,06/12/2026 - 23:55:00,,2026-12-06T23:59+00:00,2026-12-06T23:59+00:00,1,,,,,,,,"
+           "\r\n");
   // Every row of a list, not only its first.
   Write(
       {kHeader, "06/12/2026-23:58 100 2000", "06/12/2026-23:59 0 20", "07/12/2026-00:00 100 2000"});
   ExpectIn(Written({}, ReportFormat::kJson), "\"first\": \"2026-12-07T00:00+00:00\"");
   ExpectIn(json,
            "{\"first\": \"2026-12-06T23:59+00:00\", \"last\": \"2026-12-06T23:59+00:00\", "
-           "\"minutes\": 1}");
+           "\"minutes\": 1, \"run\": \"06/12/2026 - 23:55:00\"}");
   ExpectIn(text, "2026-12-06T23:59  2026-12-06T23:59");  // local times, as the file has them
+}
+
+// Summary first, then day by day: a worst day at a month's end, the longest outage, and loss
+// episodes merged when fewer than --merge minutes apart (not at exactly --merge).
+TEST_F(ReportTest, SummaryDaysRunsAndMergedEpisodes) {
+  Strings lines = {"***** 30/11/2026 - 23:49:00"};
+  for (int m = 50; m <= 56; ++m)
+    lines.push_back("30/11/2026-23:" + std::to_string(m) + " 100 2000");
+  for (const char* line :
+       {"30/11/2026-23:57 0 20", "30/11/2026-23:58 50 30", "30/11/2026-23:59 0 22",
+        "01/12/2026-00:00 0 24", "01/12/2026-00:01 0 26", "01/12/2026-00:02 0 28",
+        "01/12/2026-00:03 25 40", "01/12/2026-00:04 0 20", "***** 01/12/2026 - 10:00:00",
+        "01/12/2026-10:00 100 2000", "01/12/2026-10:01 0 30"}) {
+    lines.emplace_back(line);
+  }
+  Write(lines);
+  const Report r = Build();
+  auto figures = [](const Tally& t) {
+    const ReportFigures f(t);
+    return std::to_string(t.measured) + " " + f.availability + " " +
+           std::to_string(t.outage_minutes) + " " + f.mean_loss + " " + MsText(f.median) + " " +
+           MsText(f.p95);
+  };
+  ASSERT_EQ(r.days.size(), 2U);
+  EXPECT_EQ(IsoDate(r.days[0].date) + " " + figures(r.days[0].tally),
+            "2026-11-30 10 30.00 7 75.00 22 30");
+  EXPECT_EQ(IsoDate(r.days[1].date) + " " + figures(r.days[1].tally),
+            "2026-12-01 7 85.71 1 17.85 26 40");
+  EXPECT_EQ(figures(r.runs[1].tally), "2 50.00 1 50.00 30 30");
+  ASSERT_NE(WorstDay(r), nullptr);
+  EXPECT_EQ(IsoDate(WorstDay(r)->date), "2026-11-30");
+  EXPECT_EQ(OutageMinutes(r), 8);
+  const std::optional<StretchRow> longest = LongestOutage(r);
+  ASSERT_TRUE(longest.has_value());
+  EXPECT_EQ(IsoMinute(longest->first.local) + " " + IsoMinute(longest->last.local) + " " +
+                std::to_string(longest->minutes),
+            "2026-11-30T23:50 2026-11-30T23:56 7");
+  auto merged = [&](int minutes) {
+    Strings rows;
+    for (const StretchRow& e : MergedEpisodes(r, minutes)) {
+      rows.push_back(IsoMinute(e.first.local).substr(11) + "-" +
+                     IsoMinute(e.last.local).substr(11) + " " + std::to_string(e.minutes) + "/" +
+                     std::to_string(e.loss_minutes) + " run " + std::to_string(e.run));
+    }
+    return rows;
+  };
+  EXPECT_EQ(merged(5), Strings({"23:50-00:03 14/9 run 0", "10:00-10:00 1/1 run 1"}));
+  EXPECT_EQ(merged(4),
+            Strings({"23:50-23:58 9/8 run 0", "00:03-00:03 1/1 run 0", "10:00-10:00 1/1 run 1"}));
+  EXPECT_EQ(merged(0).size(), 4U);
+
+  const std::string text = Written({}, ReportFormat::kText);
+  ExpectIn(text, "Coupure la plus longue :    2026-11-30T23:50 → 2026-11-30T23:56, 7 minutes\n");
+  ExpectIn(text, "Jour le plus mauvais :      2026-11-30, 30.00 % disponible");
+  ExpectIn(text, "  2026-12-01         7     85.71        1         17.85       26      40\n");
+  ExpectIn(text, "  2026-12-01T10:00  2026-12-01T10:00         1  01/12/2026 - 10:00:00\n");
+  EXPECT_EQ(text.find("Trous (au moins"), std::string::npos);  // listed with --details only
+  ReportOptions details;
+  details.details = true;
+  details.merge_minutes = 4;
+  ExpectIn(Written(details, ReportFormat::kText), "Épisodes de perte (≥ 25 %) : 3\n");
+  ExpectIn(Written({}, ReportFormat::kCsv), "day,,2026-12-01,,,7,85.71,71.42,17.85,1,26,40,,\r\n");
+  const std::string json = Written({}, ReportFormat::kJson);
+  ExpectIn(json, "\"worst_day\": \"2026-11-30\"");
+  ExpectIn(json, "\"loss_minutes\": 9, \"run\": \"30/11/2026 - 23:49:00\"}");
 }
 
 TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {

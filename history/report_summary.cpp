@@ -1,0 +1,62 @@
+#include <algorithm>
+
+#include "history/history_report.h"
+
+namespace trelvane {
+
+std::vector<StretchRow> MergedEpisodes(const Report& report, int merge_minutes) {
+  std::vector<StretchRow> merged;
+  for (const StretchRow& episode : RowsOf(report.episodes)) {
+    if (!merged.empty()) {
+      StretchRow& last = merged.back();
+      const std::int64_t between = episode.first.utc() - last.last.utc() - 1;
+      // A gap between the two leaves minutes nobody measured: they stay apart.
+      const bool gap_between =
+          std::any_of(report.gaps.begin(), report.gaps.end(), [&](const Gap& g) {
+            return g.run == last.run && g.before.utc() >= last.last.utc() &&
+                   g.after.utc() <= episode.first.utc();
+          });
+      if (episode.run == last.run && between >= 0 && between < merge_minutes && !gap_between) {
+        last.last = episode.last;
+        last.minutes = last.last.utc() - last.first.utc() + 1;
+        last.loss_minutes += episode.loss_minutes;
+        continue;
+      }
+    }
+    merged.push_back(episode);
+  }
+  return merged;
+}
+
+std::optional<StretchRow> LongestOutage(const Report& report) {
+  std::optional<StretchRow> longest;
+  for (const StretchRow& outage : RowsOf(report.outages)) {
+    if (!longest || outage.minutes > longest->minutes) longest = outage;
+  }
+  return longest;
+}
+
+std::int64_t OutageMinutes(const Report& report) {
+  std::int64_t minutes = 0;
+  for (const MeasuredStretch& outage : report.outages) minutes += outage.minutes();
+  return minutes;
+}
+
+const DaySummary* WorstDay(const Report& report) {
+  const DaySummary* worst = nullptr;
+  // a worse than b: less available (compared as fractions), more outage, more loss on average.
+  auto worse = [](const Tally& a, const Tally& b) {
+    const std::int64_t available = a.available * b.measured - b.available * a.measured;
+    if (available != 0) return available < 0;
+    if (a.outage_minutes != b.outage_minutes) return a.outage_minutes > b.outage_minutes;
+    return a.loss_sum * b.measured > b.loss_sum * a.measured;
+  };
+  for (const DaySummary& day : report.days) {
+    if (day.tally.measured > 0 && (worst == nullptr || worse(day.tally, worst->tally))) {
+      worst = &day;
+    }
+  }
+  return worst;
+}
+
+}  // namespace trelvane
