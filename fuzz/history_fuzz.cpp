@@ -45,7 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   trelvane::HistoryFile history(Path(), block, max_line);
   const std::vector<std::string> lines = Lines(input);
   const auto runs = history.RunList();
-  if (!runs || *runs != RunList(lines)) std::abort();
+  if (!runs || *runs != RunList(lines) || history.run_hosts() != RunHosts(lines, max_line)) {
+    std::abort();
+  }
   for (const std::string& key : *runs) {
     if (history.Replay(key) != Replay(lines, key, max_line)) std::abort();
   }

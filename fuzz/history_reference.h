@@ -53,6 +53,26 @@ inline std::vector<std::string> RunList(const std::vector<std::string>& lines) {
   return combo;
 }
 
+// The host of each run of RunList, in its order: the line right before the header when it names
+// one ("+++++ Hôte : HOST"), as much of it as the first `max_line` bytes hold; else empty.
+inline std::vector<std::string> RunHosts(const std::vector<std::string>& lines,
+                                         std::size_t max_line) {
+  const std::string start = "+++++ H\xF4te : ";
+  std::vector<std::string> hosts;  // entry 0 first
+  std::size_t n = 0, h = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    ++n;
+    if (h != 0 && n == h + 1 && Ends(lines[i])) hosts.erase(hosts.begin());
+    if (Header(lines[i])) {
+      const std::string before = i > 0 ? lines[i - 1].substr(0, max_line) : std::string();
+      hosts.insert(hosts.begin(), before.starts_with(start) ? before.substr(start.size()) : "");
+      h = n;
+    }
+  }
+  if (h != 0 && h == n) hosts.erase(hosts.begin());
+  return hosts;
+}
+
 // Lines longer than `max_line` bytes are passed over, as the bounded readers do.
 inline std::vector<Measurement> Replay(const std::vector<std::string>& lines,
                                        const std::string& key, std::size_t max_line = SIZE_MAX) {

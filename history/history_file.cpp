@@ -69,8 +69,9 @@ WriteResult HistoryFile::Append(std::string_view line) const {
   return AppendTo(*file, std::string(line) + std::string(kLineEnd), nullptr);
 }
 
-WriteResult HistoryFile::AppendRunHeader(std::string_view header) {
-  run_header_ = header;
+WriteResult HistoryFile::AppendRunHeader(std::string_view header, std::string_view host) {
+  run_header_ = host.empty() ? std::string(header)
+                             : HostLine(host) + std::string(kLineEnd) + std::string(header);
   run_end_.reset();
   WriteResult result;
   std::optional<StoredFile> file = OpenToAppend(result);
@@ -102,37 +103,58 @@ std::optional<std::vector<std::string>> HistoryFile::RunList() {
   std::optional<StoredFile> file = StoredFile::OpenForReading(path_, read_error_);
   if (!file) {
     run_list_.reset();
+    run_hosts_.clear();
     return std::nullopt;
   }
   if (!run_list_ || !run_list_->read_to.HeldBy(*file)) {
     // A new file, or one cut short or rewritten: read it all again.
-    run_list_ = RunListState{FilePlace{file->id(), 0, {}}, {}, std::nullopt};
+    run_list_ =
+        RunListState{FilePlace{file->id(), 0, {}}, {}, {}, std::nullopt, {}, {}, UINT64_MAX};
   }
   RunListState& state = *run_list_;
   std::uint64_t offset = state.read_to.offset;
   LineReader reader(*file, state.read_to.offset, block_bytes_, max_line_bytes_);
   std::optional<std::string> last_cut_entry;  // from a last line still without its line end
   StoredLine line;
+  // A header's host: the host line ending right where the header begins.
+  auto header_at = [&](std::uint64_t header_offset) {
+    state.pending = std::string(line.tail);
+    state.pending_host = header_offset == state.host_until ? state.host : std::string();
+  };
   for (;;) {
     if (state.pending) {
       // The line right after a header decides whether the header's run has an entry.
+      const std::uint64_t line_offset = reader.offset();
       if (!reader.Next(line)) break;  // the header is the last line, for now
       if (line.last_and_cut) {
         if (!EndsARun(line.text)) last_cut_entry = state.pending;
         break;
       }
-      if (!EndsARun(line.text)) state.entries.push_back(*state.pending);
+      if (!EndsARun(line.text)) {
+        state.entries.push_back(*state.pending);
+        state.hosts.push_back(state.pending_host);
+      }
       state.pending.reset();
-      if (IsRunHeader(line.text)) state.pending = std::string(line.tail);
+      if (IsRunHeader(line.text)) header_at(line_offset);
+      if (const std::optional<std::string_view> host = HostOfLine(line.text)) {
+        state.host = std::string(*host);
+        state.host_until = reader.offset();
+      }
       offset = reader.offset();
       continue;
     }
-    if (!reader.SkipToRunHeader()) {
+    if (!reader.SkipToMarkedLine()) {
       if (!reader.failed()) offset = reader.offset();
       break;
     }
+    const std::uint64_t line_offset = reader.offset();
     if (!reader.Next(line) || line.last_and_cut) break;  // a header as the cut last line: no entry
-    state.pending = std::string(line.tail);
+    if (IsRunHeader(line.text)) {
+      header_at(line_offset);
+    } else if (const std::optional<std::string_view> host = HostOfLine(line.text)) {
+      state.host = std::string(*host);
+      state.host_until = reader.offset();
+    }
     offset = reader.offset();
   }
   std::optional<FilePlace> read_to;
@@ -145,8 +167,13 @@ std::optional<std::vector<std::string>> HistoryFile::RunList() {
   state.read_to = std::move(*read_to);
   std::vector<std::string> runs;
   runs.reserve(state.entries.size() + 1);
-  if (last_cut_entry) runs.push_back(*last_cut_entry);
+  run_hosts_.clear();
+  if (last_cut_entry) {
+    runs.push_back(*last_cut_entry);
+    run_hosts_.push_back(state.pending_host);
+  }
   runs.insert(runs.end(), state.entries.rbegin(), state.entries.rend());
+  run_hosts_.insert(run_hosts_.end(), state.hosts.rbegin(), state.hosts.rend());
   return runs;
 }
 

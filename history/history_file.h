@@ -42,8 +42,9 @@ class HistoryFile {
   // left without its line end (a write cut short by a crash) is ended first, so two records never
   // run together. A write that fails leaves the file exactly as it was.
   WriteResult Append(std::string_view line) const;
-  // Appends the header of a new run and remembers the file it went to.
-  WriteResult AppendRunHeader(std::string_view header);
+  // Appends the header of a new run, after the line naming its host when `host` is not empty (in
+  // one write), and remembers the file they went to.
+  WriteResult AppendRunHeader(std::string_view header, std::string_view host = {});
   // Appends a measurement line of the run begun last. When the file no longer holds what the run
   // wrote last where it wrote it (deleted, replaced, rotated or cut meanwhile, whatever identity
   // the new file has), the header is written again first.
@@ -54,6 +55,9 @@ class HistoryFile {
   // file cannot be read. The list is kept from one call to the next, and only what was appended
   // since is read, unless the file no longer holds the bytes last read (cut, replaced, rotated).
   std::optional<std::vector<std::string>> RunList();
+  // The host of each run of the last RunList, in the same order, as the file holds it (Windows-
+  // 1252): the host line right before its header; empty when there is none.
+  const std::vector<std::string>& run_hosts() const { return run_hosts_; }
 
   // The measurements of every run whose header has the key `key`, in file order. A run's lines end
   // at the first empty line, run header or start-up marker, which is not looked at again. Lines
@@ -69,7 +73,12 @@ class HistoryFile {
   struct RunListState {
     FilePlace read_to;
     std::vector<std::string> entries;    // oldest first
+    std::vector<std::string> hosts;      // of each entry
     std::optional<std::string> pending;  // the key of a header whose next line is still to come
+    std::string pending_host;
+    // The host of the host line read last, and where the line after it begins.
+    std::string host;
+    std::uint64_t host_until = UINT64_MAX;
   };
 
   std::optional<StoredFile> OpenToAppend(WriteResult& failure) const;
@@ -81,6 +90,7 @@ class HistoryFile {
   std::size_t block_bytes_;
   std::size_t max_line_bytes_;
   std::optional<RunListState> run_list_;
+  std::vector<std::string> run_hosts_;
   std::string run_header_;
   std::optional<FilePlace> run_end_;  // where this run's last write ended
   mutable FileError read_error_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,5 +36,15 @@ std::string StartupMarker(const LocalTime& now, Separators separators = {});
 
 // "***** dd/mm/yyyy - hh:mm:ss", 27 characters; its last 21 characters are the run key.
 std::string RunHeader(const LocalTime& now, Separators separators = {});
+
+// The line just before a run's header that names the host it measures, as typed: "+++++ Hôte : "
+// (the "ô" the single byte 0xF4) and the host (UTF-8) in the file's Windows-1252, each character
+// it cannot hold written "?", and no control character. A line that begins with "+++++" ends the
+// run before it and is never a run: readers that know nothing of it read the runs as before.
+std::string HostLine(std::string_view host);
+// The host a host line names, as the file holds it (Windows-1252); nothing for any other line.
+std::optional<std::string_view> HostOfLine(std::string_view line);
+// What the reports say of a run whose header has no host line before it.
+inline constexpr std::string_view kUnknownHost = "h\xC3\xB4te inconnu";
 
 }  // namespace trelvane

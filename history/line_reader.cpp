@@ -113,29 +113,45 @@ bool LineReader::NextLong(StoredLine& line, std::size_t line_end) {
   return true;
 }
 
-bool LineReader::SkipToRunHeader() {
+bool LineReader::SkipToRunHeader() { return SkipTo(false); }
+
+bool LineReader::SkipToMarkedLine() { return SkipTo(true); }
+
+bool LineReader::SkipTo(bool plus_lines_too) {
   bool line_start = true;  // whether base_[begin_] starts a line
   for (;;) {
-    bool need_more = false;  // a line starts with '*' too near the end of the buffer to tell
+    bool need_more = false;  // a line starts with a mark too near the end of the buffer to tell
+    // The next '*' and, when asked, the next '+': both are rare in a history.
+    const char* star = nullptr;
+    const char* plus = nullptr;
     for (std::size_t pos = begin_; pos < end_;) {
-      const auto* star = static_cast<const char*>(std::memchr(base_ + pos, '*', end_ - pos));
-      if (star == nullptr) break;
-      const auto at = static_cast<std::size_t>(star - base_);
+      if (star == nullptr || star < base_ + pos) {
+        star = static_cast<const char*>(std::memchr(base_ + pos, '*', end_ - pos));
+        if (star == nullptr) star = base_ + end_;
+      }
+      if (plus_lines_too && (plus == nullptr || plus < base_ + pos)) {
+        plus = static_cast<const char*>(std::memchr(base_ + pos, '+', end_ - pos));
+        if (plus == nullptr) plus = base_ + end_;
+      }
+      const char* mark = plus_lines_too ? std::min(star, plus) : star;
+      if (mark == base_ + end_) break;
+      const auto at = static_cast<std::size_t>(mark - base_);
       pos = at + 1;
       if (!(at == begin_ ? line_start : base_[at - 1] == '\n')) continue;
-      if (end_ - at < kRunHeaderMark.size() && !at_end_) {
+      const std::string_view wanted = *mark == '*' ? kRunHeaderMark : kStartupMark;
+      if (end_ - at < wanted.size() && !at_end_) {
         begin_ = at;
         line_start = true;
         need_more = true;
         break;
       }
-      if (std::string_view(star, std::min(end_ - at, kRunHeaderMark.size())) == kRunHeaderMark) {
+      if (std::string_view(mark, std::min(end_ - at, wanted.size())) == wanted) {
         begin_ = at;
         return true;
       }
     }
     if (!need_more) {
-      // No header starts here: drop it all, remembering whether the next byte starts a line.
+      // No marked line starts here: drop it all, remembering whether the next byte starts a line.
       if (end_ > begin_) line_start = base_[end_ - 1] == '\n';
       begin_ = end_;
     }

@@ -34,11 +34,14 @@ class LineReader {
   // Passes over lines up to the next one that is a run header, which Next then returns;
   // false when there is none. Lines passed over are not looked at beyond their first byte.
   bool SkipToRunHeader();
+  // The same, stopping also at a line that begins with "+++++" (a start-up marker, a host line).
+  bool SkipToMarkedLine();
   // The file offset of the first byte not yet handed out: the start of a line.
   std::uint64_t offset() const { return file_offset_ + begin_; }
   bool failed() const { return failed_; }
 
  private:
+  bool SkipTo(bool plus_lines_too);
   // Keeps [begin_, end_) and reads more after it; false when nothing more came.
   bool Refill();
   bool NextLong(StoredLine& line, std::size_t line_end);

@@ -235,7 +235,8 @@ TEST_F(Form1Test, StartsIdleOrRunsTheCommandLinesHostFromTheTray) {
   EXPECT_EQ(form_->URL->text(), "10.0.0.1");
   ExpectRunning(true);
   EXPECT_EQ(form_->Label13->text(), "06/12/2026 - 14:04");
-  EXPECT_EQ(HistoryLines(), (Strings{kMarker, kMarker, "***** 06/12/2026 - 14:04:30"}));
+  EXPECT_EQ(HistoryLines(),
+            (Strings{kMarker, kMarker, "+++++ H\xF4te : 10.0.0.1", "***** 06/12/2026 - 14:04:30"}));
   EXPECT_TRUE(form_->isHidden() && form_->isMinimized() && form_->csys->intray());
   // The first tick comes a second later and sends to the host as typed; then one a minute, kept
   // to the timer's rhythm however late a tick is handled.
@@ -310,7 +311,7 @@ TEST_F(Form1Test, StopOrGoMidBurstKeepsOnlyTheCountedRequests) {
   EXPECT_EQ(form_->series().replies().size(), 5u);
   EXPECT_EQ(*form_->series().Item(0), (Measurement{"06/12/2026-14:04", "20", "30"}));
   EXPECT_EQ(Shown(), stopped);
-  EXPECT_EQ(HistoryLines().size(), 3u);  // marker, header, the first burst's line
+  EXPECT_EQ(HistoryLines().size(), 4u);  // marker, host, header, the first burst's line
 
   // Stopped after the 24th reply, before the burst ends: nothing written either.
   form_->Command1->click();
@@ -319,7 +320,7 @@ TEST_F(Form1Test, StopOrGoMidBurstKeepsOnlyTheCountedRequests) {
   form_->Stop();
   QCoreApplication::processEvents();
   EXPECT_EQ(Shown(), stopped);
-  EXPECT_EQ(HistoryLines().size(), 4u);  // the second run's header only
+  EXPECT_EQ(HistoryLines().size(), 6u);  // the second run's host and header only
 
   // GO again before the old burst's request has come back: the old burst goes no further, and
   // the new run's burst is its own.
@@ -342,18 +343,26 @@ TEST_F(Form1Test, HistoryLinesAndTheRunListWithRegionalSeparators) {
   RunBurst(Repeat(18, "20 ms"));
   Answer(Repeat(6, "Timeout"));
   form_->Command2->click();
+  // The host as typed, on the line before the header; in the file's Windows-1252.
   EXPECT_EQ(HistoryLines(),
             (Strings{"++++++++++ D\xE9marrage de l'application : 06.12.2026 - 14.04.30",
-                     "***** 06.12.2026 - 14.04.30", "06.12.2026-14.04 25 20"}));
+                     "+++++ H\xF4te : www.wikipedia.org", "***** 06.12.2026 - 14.04.30",
+                     "06.12.2026-14.04 25 20"}));
   EXPECT_EQ(QStringList({form_->Label13->text(), form_->Label11->text()}),
             QStringList(2, "06.12.2026 - 14.04"));
   // The stopped run is entry 0 of the rebuilt list; one stopped before its first measurement is
   // not offered.
   EXPECT_EQ(form_->Combo1->itemText(0), "06.12.2026 - 14.04.30");
+  EXPECT_EQ(form_->Combo1->itemData(0, Qt::ToolTipRole).toString(),
+            QString::fromUtf8("H\u00f4te : www.wikipedia.org"));
   clock_.Set(LocalTime{2026, 12, 6, 15, 0, 0});
+  form_->URL->setText(QString::fromUtf8("b\u00fccher.example \u4e2d"));
   form_->Command1->click();
   form_->Command2->click();
   EXPECT_EQ(HistoryLines().back(), "***** 06.12.2026 - 15.00.00");
+  EXPECT_EQ(HistoryLines().end()[-2],
+            "+++++ H\xF4te : b\xFC"
+            "cher.example ?");
   EXPECT_EQ(form_->Combo1->count(), 1);
   emit form_->Combo1->activated(0);
   EXPECT_EQ(Graph(), "12.04 13.04 14.04 06.12.2026 |");
@@ -362,11 +371,17 @@ TEST_F(Form1Test, HistoryLinesAndTheRunListWithRegionalSeparators) {
 TEST_F(Form1Test, ChoosingARunReplaysItAndOnlyIt) {
   WriteHistory(
       "***** 05/12/2026 - 09:15:02\r\n05/12/2026-09:15 0 23\r\n05/12/2026-09:16 4 25\r\n"
+      "+++++ H\xF4te : 192.0.2.7\r\n"
       "***** 05/12/2026 - 10:00:00\r\n05/12/2026-10:00 50 40\r\n05/12/2026-10:01 0 41\r\n"
       "garbled 0 20\r\n***** 05/12/2026 - 11:00:00\r\n05/12/2026-1x:00 0 20\r\n");
   form_->Load("");
   const QImage grid = form_->Picture1->image();
   ASSERT_EQ(form_->Combo1->count(), 3);
+  // Each run's tip names its host, when the history does.
+  EXPECT_EQ(form_->Combo1->itemData(1, Qt::ToolTipRole).toString(),
+            QString::fromUtf8("H\u00f4te : 192.0.2.7"));
+  EXPECT_EQ(form_->Combo1->itemData(2, Qt::ToolTipRole).toString(),
+            QString::fromUtf8("H\u00f4te : h\u00f4te inconnu"));
   // Typing a key and pressing Enter loads nothing.
   form_->Combo1->setEditText("05/12/2026 - 09:15:02");
   QTest::keyClick(form_->Combo1->lineEdit(), Qt::Key_Return);
@@ -385,6 +400,7 @@ TEST_F(Form1Test, ChoosingARunReplaysItAndOnlyIt) {
   emit form_->Combo1->activated(1);
   EXPECT_EQ(form_->lh3->text(), "10:01");
   EXPECT_EQ(form_->scroll_offset(), 1);
+  EXPECT_EQ(GraphPictureName(*form_), "trelvane-192.0.2.7-2026-12-05-1001.png");
   // Nothing in it can be drawn: the empty grid, not the run before.
   emit form_->Combo1->activated(0);
   EXPECT_EQ(form_->Picture1->image(), grid);

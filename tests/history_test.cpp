@@ -220,6 +220,33 @@ TEST_F(HistoryTest, RunListReadsOnlyWhatWasAppended) {
   EXPECT_EQ(file.RunList().value(), (Runs{kB, kA}));
 }
 
+// The host of a run: the host line written with its header in one write (and again with it into
+// a replaced file), read back for the run right after it only, also across resumed reads; in
+// the file's Windows-1252, "?" for what it cannot hold, never a line break.
+TEST_F(HistoryTest, EachRunNamesTheHostOnTheLineBeforeItsHeader) {
+  EXPECT_EQ(HostLine("b\xC3\xBC"
+                     "cher.example"),
+            "+++++ H\xF4te : b\xFC"
+            "cher.example");
+  EXPECT_EQ(HostLine("\xE2\x82\xAC \xE4\xB8\xAD\r\n\xFF x"), "+++++ H\xF4te : \x80 ???? x");
+  EXPECT_EQ(HostOfLine("+++++ H\xF4te : ::1").value(), "::1");
+  EXPECT_FALSE(HostOfLine("++++++++++ D\xE9marrage").has_value());
+
+  HistoryFile file(path_);
+  ASSERT_TRUE(file.Append(kMarker).ok);
+  ASSERT_TRUE(file.AppendRunHeader(kRunA, "192.0.2.1").ok);
+  EXPECT_EQ(file.RunList().value(), Runs{});  // the header is the last line, for now
+  ASSERT_TRUE(file.AppendMeasurement("06/12/2026-09:15 0 20").ok);
+  Write({kRunB, "b 1", "+++++ H\xF4te : not before a header", "b 2", kRunC, "c 1"}, "\r\n", true);
+  EXPECT_EQ(file.RunList().value(), (Runs{kC, kB, kA}));
+  EXPECT_EQ(file.run_hosts(), (Runs{"", "", "192.0.2.1"}));
+  std::remove(path_.c_str());
+  ASSERT_TRUE(file.AppendMeasurement("06/12/2026-09:16 0 21").ok);
+  EXPECT_EQ(Contents(), "+++++ H\xF4te : 192.0.2.1\r\n" + kRunA + "\r\n06/12/2026-09:16 0 21\r\n");
+  EXPECT_EQ(file.RunList().value(), Runs{kA});
+  EXPECT_EQ(file.run_hosts(), Runs{"192.0.2.1"});
+}
+
 TEST_F(HistoryTest, LongLinesAndBlockBoundariesReadAsTheRulesSay) {
   // A header longer than the longest line kept still gives its key; a long measurement line is
   // passed over, still a line of its run; block boundaries fall everywhere in small blocks; and a

@@ -88,6 +88,7 @@ void Form1::Start() {
   alerts_->Reset();
   // A burst of an earlier run that is still waiting for a reply no longer touches anything.
   ++generation_;
+  shown_host_ = URL->text();
   AppendHistoryLine(RunHeader(clock_.Now(), clock_.separators()), LineKind::kRunHeader);
 
   Command1->setEnabled(false);
@@ -223,7 +224,8 @@ void Form1::AppendHistoryLine(const std::string& line, LineKind kind) {
       result = history_.Append(line);
       break;
     case LineKind::kRunHeader:
-      result = history_.AppendRunHeader(line);
+      // The host the run measures, as typed, on the line before its header.
+      result = history_.AppendRunHeader(line, URL->text().toStdString());
       break;
     case LineKind::kMeasurement:
       result = history_.AppendMeasurement(line);
@@ -263,6 +265,18 @@ void Form1::RebuildRunList() {
     keys.reserve(static_cast<qsizetype>(runs->size()));
     for (const std::string& key : *runs) keys << QString::fromLatin1(key);
     Combo1->addItems(keys);
+    // Each run's tip names the host it measured.
+    const std::vector<std::string>& hosts = history_.run_hosts();
+    for (int i = 0; i < Combo1->count() && static_cast<std::size_t>(i) < hosts.size(); ++i) {
+      const std::string& host = hosts[static_cast<std::size_t>(i)];
+      Combo1->setItemData(i, QString::fromLatin1(host), Qt::UserRole);
+      Combo1->setItemData(
+          i,
+          QString::fromUtf8("H\u00f4te : %1")
+              .arg(host.empty() ? QString::fromUtf8(kUnknownHost.data(), kUnknownHost.size())
+                                : QString::fromLatin1(host)),
+          Qt::ToolTipRole);
+    }
   }
   Combo1->setToolTip(
       QString::fromUtf8("Fichier d'historique : %1")
@@ -274,6 +288,7 @@ void Form1::RebuildRunList() {
 
 void Form1::OnCombo1Chosen(int index) {
   if (index < 0 || index >= Combo1->count()) return;
+  shown_host_ = Combo1->itemData(index, Qt::UserRole).toString();
   Replay(Combo1->itemText(index));
   Combo1->lineEdit()->setCursorPosition(0);
 }

@@ -84,6 +84,9 @@ class Form1 : public QWidget {
   void OnTimer2Tick();
 
   int scroll_offset() const { return scroll_offset_; }
+  // The host the graph's measurements were taken from: the run's, or the replayed run's (empty
+  // when the history does not say).
+  const QString& shown_host() const { return shown_host_; }
   int scroll_step() const { return scroll_step_; }
   const MeasurementSeries& series() const { return series_; }
   bool stop_requested() const { return stop_requested_; }
@@ -125,6 +128,7 @@ class Form1 : public QWidget {
   QString command_line_;
   bool stop_requested_ = true;
   int scroll_offset_ = 0;
+  QString shown_host_;
   int scroll_step_ = 0;
   int large_scroll_step_ = kLargeScrollStep;
   unsigned generation_ = 0;

@@ -40,6 +40,8 @@ QImage GraphPicture(const Form1& form) {
   for (const char* name : kAround) {
     if (auto* w = form.findChild<QWidget*>(name)) paint(w);
   }
+  // The host, for whoever opens the file: in its text fields (PNG keeps them).
+  if (!form.shown_host().isEmpty()) image.setText(QStringLiteral("Title"), form.shown_host());
   return image;
 }
 
@@ -47,10 +49,15 @@ QString GraphPictureName(const Form1& form) {
   const Measurement* shown = form.series().Item(form.scroll_offset());
   if (shown == nullptr || shown->stamp.size() < 15) return QStringLiteral("trelvane.png");
   const QString stamp = QString::fromLatin1(shown->stamp);
+  // The host as far as a file name takes it: letters, digits, '.', '-' ("::1" gives "1").
+  QString host;
+  for (const QChar c : form.shown_host()) {
+    if ((c.isLetterOrNumber() && c.unicode() < 0x80) || c == '.' || c == '-') host += c;
+  }
   // By position, whatever the separators: dd?mm?yyyy-...hh?mm.
-  QString name = QStringLiteral("trelvane-%1-%2-%3-%4%5.png")
-                     .arg(stamp.mid(6, 4), stamp.mid(3, 2), stamp.left(2), stamp.right(5).left(2),
-                          stamp.right(2));
+  QString name = QStringLiteral("trelvane-%1%2-%3-%4-%5%6.png")
+                     .arg(host.isEmpty() ? QString() : host + "-", stamp.mid(6, 4), stamp.mid(3, 2),
+                          stamp.left(2), stamp.right(5).left(2), stamp.right(2));
   for (const QChar c : name) {
     if (!c.isLetterOrNumber() && c != '-' && c != '.') return QStringLiteral("trelvane.png");
   }

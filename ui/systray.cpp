@@ -13,7 +13,8 @@ cSysTray::cSysTray(const QIcon& icon, QObject* parent)
   // On X11 the platform plugin follows the tray's selection owner and says when it changes (the
   // signal is the plugin's own, hence named as text); a StatusNotifier host comes and goes as a
   // name on the session bus.
-  if (auto* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface())) {
+  auto* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface());
+  if (native != nullptr && QGuiApplication::platformName() == QLatin1String("xcb")) {
     connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(CheckAvailability()));
   }
   auto* host_watch = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),

@@ -48,15 +48,16 @@ until_true 20 grep -q -a -E '^[0-9/]{10}-[0-9:]{5} [0-9]+ [0-9]+' "$history" ||
   fail "no measurement line within 20 s"
 echo "measurement after $((SECONDS - started)) s"
 mapfile -t lines < <(tr -d '\r' <"$history")
-[ ${#lines[@]} = 3 ] || fail "expected 3 lines, got ${#lines[@]}"
+[ ${#lines[@]} = 4 ] || fail "expected 4 lines, got ${#lines[@]}"
 [[ ${lines[0]} == "++++++++++ D"?"marrage de l'application : "* ]] || fail "marker: ${lines[0]}"
-[[ ${lines[1]} =~ ^\*\*\*\*\*\ [0-9]{2}/[0-9]{2}/[0-9]{4}\ -\ [0-9:]{8}$ ]] || fail "header: ${lines[1]}"
-[[ ${lines[2]} =~ ^[0-9]{2}/[0-9]{2}/[0-9]{4}-[0-9]{2}:[0-9]{2}\ 25\ 20$ ]] || fail "line: ${lines[2]}"
+[[ ${lines[1]} == "+++++ H"?"te : 10.199.77.2" ]] || fail "host: ${lines[1]}"
+[[ ${lines[2]} =~ ^\*\*\*\*\*\ [0-9]{2}/[0-9]{2}/[0-9]{4}\ -\ [0-9:]{8}$ ]] || fail "header: ${lines[2]}"
+[[ ${lines[3]} =~ ^[0-9]{2}/[0-9]{2}/[0-9]{4}-[0-9]{2}:[0-9]{2}\ 25\ 20$ ]] || fail "line: ${lines[3]}"
 [ "$(stat -c %a "$(dirname "$history")")" = 700 ] || fail "the data folder is not private"
 [ ! -e trelvane.txt ] || fail "a history file in the working directory"
 [ "$(head -c 61 "$history" | tail -c +13 | head -c 1 | od -An -tx1 | tr -d ' ')" = e9 ] ||
   fail "the marker's é is not the single byte 0xE9"
-echo "ok: ${lines[2]}"
+echo "ok: ${lines[3]}"
 
 echo "== 2. the tray icon brings the window back; minimising takes it to the tray"
 read -r x y <<<"$(tray_icon)"
@@ -120,7 +121,7 @@ xwd -silent -id "$window" | convert xwd:- "$build/screenshots/end-to-end-replay.
 ink=$(convert "$build/screenshots/end-to-end-replay.png" -crop 33x15+537+288 -colorspace gray \
   -threshold 50% -negate -format '%[fx:mean]' info:)
 awk -v ink="$ink" 'BEGIN { exit !(ink > 0.02) }' || fail "no hour label after choosing the run"
-[ "$(sed -n 2p "$history" | tr -d '\r')" = "${lines[1]}" ] || fail "the file changed"
+[ "$(sed -n 3p "$history" | tr -d '\r')" = "${lines[2]}" ] || fail "the file changed"
 echo "ok: replayed (screenshots in $build/screenshots)"
 [ $SECONDS -lt $deadline ] || fail "took longer than 4 minutes"
 echo "all done in $SECONDS s"

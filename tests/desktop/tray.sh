@@ -59,9 +59,8 @@ echo "ok: back in the tray"
 
 echo "== the icon's menu: Quitter"
 history=$XDG_DATA_HOME/trelvane/trelvane.txt
-# After the first burst's line (marker, run header, measurement), so that only quitting could
-# write.
-measured() { [ "$(wc -l <"$history")" -ge 3 ]; }
+# After the first burst's line, so that only quitting could write.
+measured() { grep -q -a -E '^[0-9/]+-[0-9:]+ [0-9]+ [0-9]+'$'\r' "$history"; }
 until_true 10 measured || fail "no measurement"
 before=$(md5sum <"$history")
 menu_item 3  # Restaurer, Alertes, Quitter
