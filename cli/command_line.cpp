@@ -38,7 +38,7 @@ bool TakeDate(std::string_view value, std::optional<CalendarDate>& date, std::st
   return date.has_value();
 }
 
-const std::array<QueryOption, 7> kQueryOptions = {{
+const std::array<QueryOption, 8> kQueryOptions = {{
     {"--since", "DATE", "from this day on (yyyy-mm-dd, included)", false,
      [](std::string_view v, HistoryQuery& q, std::string& e) {
        return TakeDate(v, q.options.since, e);
@@ -46,6 +46,11 @@ const std::array<QueryOption, 7> kQueryOptions = {{
     {"--until", "DATE", "up to this day (included)", false,
      [](std::string_view v, HistoryQuery& q, std::string& e) {
        return TakeDate(v, q.options.until, e);
+     }},
+    {"--history", "FILE", "a history file to read (as FILE; --report takes several)", false,
+     [](std::string_view v, HistoryQuery& q, std::string&) {
+       q.files.emplace_back(v);
+       return true;
      }},
     {"--run", "KEY", "one run, by its key as the window lists it (\"06/12/2026 - 09:15:02\")",
      false,
@@ -101,7 +106,6 @@ const std::array<QueryOption, 7> kQueryOptions = {{
 void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, CommandLine& line) {
   line.mode = mode;
   const bool report = mode == CommandLine::Mode::kReport;
-  bool file_given = false;
   bool format_given = false;
   for (std::size_t i = 0; i < rest.size(); ++i) {
     const std::string_view word = rest[i];
@@ -140,13 +144,12 @@ void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, Com
       format_given = format_given || name == "--format";
       continue;
     }
-    if (file_given) {
-      line.mode = CommandLine::Mode::kUsageError;
-      line.error = "only one history file: '" + std::string(word) + "'";
-      return;
-    }
-    line.query.file = std::string(word);
-    file_given = true;
+    line.query.files.emplace_back(word);
+  }
+  if (!report && line.query.files.size() > 1) {
+    line.mode = CommandLine::Mode::kUsageError;
+    line.error = "--export reads one history file: '" + line.query.files[1] + "'";
+    return;
   }
   if (!report && line.query.format == ReportFormat::kText) {
     if (format_given) {
@@ -282,8 +285,35 @@ std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& a
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& all_arguments) {
-  const std::vector<std::string> arguments = WithoutToolkitOptions(all_arguments);
+  std::vector<std::string> arguments = WithoutToolkitOptions(all_arguments);
   CommandLine line;
+  // --history FILE first: the file of the window, or of --report and --export that follow.
+  if (!arguments.empty() &&
+      (arguments.front() == "--history" || arguments.front().starts_with("--history="))) {
+    std::string file;
+    if (arguments.front() != "--history") {
+      file = arguments.front().substr(std::string_view("--history=").size());
+      arguments.erase(arguments.begin());
+    } else if (arguments.size() > 1) {
+      file = arguments[1];
+      arguments.erase(arguments.begin(), arguments.begin() + 2);
+    }
+    if (file.empty()) {
+      line.mode = CommandLine::Mode::kUsageError;
+      line.error = "--history needs a file";
+      return line;
+    }
+    line = ParseCommandLine(arguments);
+    if (line.mode == CommandLine::Mode::kReport || line.mode == CommandLine::Mode::kExport) {
+      line.query.files.insert(line.query.files.begin(), file);
+      if (line.mode == CommandLine::Mode::kExport && line.query.files.size() > 1) {
+        line.mode = CommandLine::Mode::kUsageError;
+        line.error = "--export reads one history file: '" + line.query.files[1] + "'";
+      }
+    }
+    line.history = file;
+    return line;
+  }
   if (!arguments.empty()) {
     const std::string& first = arguments.front();
     for (const Option& option : kOptions) {
@@ -303,7 +333,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& all_arguments) {
 }
 
 std::string UsageText(std::string_view history_file) {
-  std::string text = "Usage: trelvane [HOST]\n";
+  std::string text = "Usage: trelvane [--history FILE] [HOST]\n";
   for (const Option& option : kOptions) {
     if (option.argument.empty()) continue;
     text +=
@@ -322,6 +352,11 @@ std::string UsageText(std::string_view history_file) {
           "fe80::1%eth0); the whole rest of the command line is the host. With a host the "
           "program starts measuring at once and waits in the notification area; without one it "
           "opens idle.",
+          text);
+  HelpRow("      --history FILE",
+          "the history file to use instead of the default, for the window, --report and "
+          "--export (given first); each file has its own lock, so windows with files of their "
+          "own measure several hosts at once",
           text);
   for (const Option& option : kOptions) {
     std::string names =

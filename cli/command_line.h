@@ -18,7 +18,7 @@ inline constexpr std::string_view kProgramVersion = TRELVANE_VERSION;
 struct HistoryQuery {
   ReportOptions options;                      // the period, the run, the loss threshold
   ReportFormat format = ReportFormat::kText;  // --export: kCsv or kJson
-  std::string file;                           // empty: the history file the window would use
+  std::vector<std::string> files;             // none: the history file the window would use
 };
 
 // What the command line asks for.
@@ -34,6 +34,7 @@ struct CommandLine {
   };
   Mode mode = Mode::kWindow;
   std::string host;
+  std::string history;  // --history FILE: the window's history file; empty for the default
   std::string error;
   HistoryQuery query;
 };

@@ -61,33 +61,35 @@ std::optional<int> ExplainNothingFound(const std::string& path, const ReportOpti
 // --report and --export: the history read only, never locked, never written.
 int RunHistoryCommand(const CommandLine& line) {
   const HistoryQuery& query = line.query;
-  const std::string path = query.file.empty() ? SystemHistoryLocation().path : query.file;
+  const std::vector<std::string> paths =
+      query.files.empty() ? std::vector<std::string>{SystemHistoryLocation().path} : query.files;
   FileError error;
-  bool ok = false;
-  bool empty = false;
   if (line.mode == CommandLine::Mode::kExport) {
     std::size_t rows = 0;
-    ok = ExportMeasurements(path, query.options, query.format, stdout, error, &rows);
-    empty = rows == 0;
-  } else {
-    Report report;
-    ok = BuildReport(path, query.options, report, error);
-    empty = report.runs.empty();
-    if (ok && empty) {
+    if (!ExportMeasurements(paths[0], query.options, query.format, stdout, error, &rows)) {
+      std::fprintf(stderr, "trelvane: cannot read %s: %s\n", paths[0].c_str(),
+                   DescribeError(error).c_str());
+      return 1;
+    }
+    return rows == 0 ? ExplainNothingFound(paths[0], query.options).value_or(0) : 0;
+  }
+  // Each file's hosts side by side, in the order of the files.
+  std::vector<HostReport> reports;
+  for (const std::string& path : paths) {
+    std::vector<HostReport> of_file;
+    if (!BuildHostReports(path, query.options, of_file, error)) {
+      std::fprintf(stderr, "trelvane: cannot read %s: %s\n", path.c_str(),
+                   DescribeError(error).c_str());
+      return 1;
+    }
+    if (of_file.size() == 1 && of_file[0].report.runs.empty()) {
       if (const std::optional<int> status = ExplainNothingFound(path, query.options)) {
         return *status;
       }
     }
-    if (ok) WriteReport(report, query.options, path, query.format, stdout);
+    for (HostReport& report : of_file) reports.push_back(std::move(report));
   }
-  if (!ok) {
-    std::fprintf(stderr, "trelvane: cannot read %s: %s\n", path.c_str(),
-                 DescribeError(error).c_str());
-    return 1;
-  }
-  if (line.mode == CommandLine::Mode::kExport && empty) {
-    return ExplainNothingFound(path, query.options).value_or(0);
-  }
+  WriteReports(reports, query.options, query.format, stdout);
   return 0;
 }
 

@@ -26,8 +26,9 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, R
     std::memcpy(buffer.data() + used, text.data(), text.size());
     used += text.size();
   };
-  if (!json) put("run,datetime,loss_percent,response_ms,answered_of_24\r\n");
+  if (!json) put("run,datetime,loss_percent,response_ms,answered_of_24,host\r\n");
   std::string key_field;
+  std::string host_field;  // the row's end: the run's host (empty, or null, when unknown)
   std::size_t written = 0;
   // The ISO text of the last day written, kept from one row to the next: most rows are a minute
   // after the one before.
@@ -35,8 +36,14 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, R
   char date_text[64] = {};
   const bool ok = ForEachMeasurement(
       path, options, error,
-      [&](const std::string& key) {
+      [&](const std::string& key, const std::string& host) {
         key_field = json ? "{\"run\":" + JsonString(key) + ",\"datetime\":\"" : CsvField(key) + ",";
+        if (json) {
+          host_field =
+              ",\"host\":" + (host.empty() ? std::string("null") : JsonString(host)) + "}\n";
+        } else {
+          host_field = "," + (host.empty() ? std::string() : CsvField(host)) + "\r\n";
+        }
       },
       [&](const StoredMeasurement& m) {
         const std::int64_t day = m.minute >= 0 ? m.minute / 1440 : (m.minute - 1439) / 1440;
@@ -93,10 +100,11 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, R
         } else if (json) {
           text("null");
         }
-        text(json ? "}\n" : "\r\n");
+
         ++written;
         put(key_field);
         put(std::string_view(row, static_cast<std::size_t>(p - row)));
+        put(host_field);
       });
   if (ok) flush();  // nothing at all when the file cannot be read
   std::fflush(out);

@@ -59,6 +59,7 @@ struct Tally {
 
 struct RunSummary {
   std::string key;
+  std::string host;  // as the file names it (Windows-1252); empty when it does not
   Instant first;
   Instant last;
   Tally tally;  // its measurements in the period
@@ -139,16 +140,38 @@ std::string HundredthsOf(std::int64_t part, std::int64_t whole);
 bool BuildReport(const std::string& path, const ReportOptions& options, Report& report,
                  FileError& error);
 
+// A report of the runs of one host in one file.
+struct HostReport {
+  std::string file;
+  std::string host;  // as the file names it; empty for runs the file names no host for
+  Report report;
+};
+// One report per host the file's runs measured, in the order they first come; false when the file
+// cannot be read.
+bool BuildHostReports(const std::string& path, const ReportOptions& options,
+                      std::vector<HostReport>& reports, FileError& error);
+// The host as the reports show it: UTF-8, "hôte inconnu" when the file names none.
+std::string HostText(const std::string& host);
+// The hosts of a report's runs, each once, in the order they come ("hôte inconnu" without runs).
+std::string HostsOf(const Report& report);
+
 enum class ReportFormat { kText, kCsv, kJson };
 // Writes the report; every format carries the same figures.
 void WriteReport(const Report& report, const ReportOptions& options, const std::string& path,
                  ReportFormat format, std::FILE* out);
+// Writes several reports side by side (hosts, files): the summaries and the days in columns,
+// then each one's outages; CSV and JSON hold every report whole.
+void WriteReports(const std::vector<HostReport>& reports, const ReportOptions& options,
+                  ReportFormat format, std::FILE* out);
 // One writer per format.
 void WriteTextReport(const Report& report, const ReportOptions& options, const std::string& path,
                      std::FILE* out);
-void WriteCsvReport(const Report& report, const ReportOptions& options, std::FILE* out);
+void WriteCsvReport(const Report& report, const ReportOptions& options, const std::string& path,
+                    bool heading, std::FILE* out);
 void WriteJsonReport(const Report& report, const ReportOptions& options, const std::string& path,
                      std::FILE* out);
+// The JSON object of one report.
+std::string JsonReport(const Report& report, const ReportOptions& options, const std::string& path);
 
 // Writes one row per measurement of the period: run key, ISO date-time with its UTC offset, loss
 // percent, response time in ms (empty, or null, when nothing was answered), answered requests out

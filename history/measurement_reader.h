@@ -53,8 +53,9 @@ struct ReportOptions {
   std::size_t max_line_bytes = 4096;
 };
 
-// The history's measurements of the period, run by run, in file order: `on_run(key)` when a run
-// begins, `on_measurement(measurement)` for each of its measurements. Lines that are not
+// The history's measurements of the period, run by run, in file order: `on_run(key, host)` when a
+// run begins (`host` as the host line before its header names it, in the file's encoding; empty
+// without one), `on_measurement(measurement)` for each of its measurements. Lines that are not
 // measurements are passed over as the replay passes them.
 // False when the file cannot be read.
 template <typename OnRun, typename OnMeasurement>
@@ -69,17 +70,39 @@ bool ForEachMeasurement(const std::string& path, const ReportOptions& options, F
   MeasurementLineReader measurements;
   ZoneRules zone;
   RunClock clock(zone);
+  // The host line read last, and where the line after it begins: the host of a header there.
+  std::string host;
+  std::uint64_t host_until = UINT64_MAX;
+  auto note_host = [&] {
+    if (const std::optional<std::string_view> named = HostOfLine(line.text)) {
+      host = std::string(*named);
+      host_until = reader.offset();
+    }
+  };
   bool have_line = false;  // `line` holds a header not yet looked at
+  std::uint64_t line_offset = 0;
   for (;;) {
-    if (!have_line && (!reader.SkipToRunHeader() || !reader.Next(line))) break;
+    if (!have_line) {
+      if (!reader.SkipToMarkedLine()) break;
+      line_offset = reader.offset();
+      if (!reader.Next(line)) break;
+      if (!IsRunHeader(line.text)) {
+        note_host();
+        continue;
+      }
+    }
     have_line = false;
     if (options.run && line.tail != *options.run) continue;
     const std::string key(line.tail);
+    const std::string run_host = line_offset == host_until ? host : std::string();
     bool announced = false;
     clock.Reset();
-    while (reader.Next(line)) {
+    for (;;) {
+      line_offset = reader.offset();
+      if (!reader.Next(line)) break;
       if (EndsARun(line.text)) {
         have_line = IsRunHeader(line.text);  // a header right after the run is looked at
+        if (!have_line) note_host();
         break;
       }
       if (!line.whole) continue;
@@ -89,7 +112,7 @@ bool ForEachMeasurement(const std::string& path, const ReportOptions& options, F
       m->at = clock.Resolve(m->minute);
       if (m->minute < since || m->minute > until) continue;
       if (!announced) {
-        on_run(key);
+        on_run(key, run_host);
         announced = true;
       }
       on_measurement(*m);

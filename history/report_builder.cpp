@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "history/history_report.h"
+#include "history/report_encoding.h"
 
 namespace trelvane {
 namespace {
@@ -18,10 +20,10 @@ class ReportBuilder {
     report_.response_counts.assign(Report::kMaxCountedMs + 1, 0);
   }
 
-  void BeginRun(const std::string& key) {
+  void BeginRun(const std::string& key, const std::string& host) {
     CloseStretches();
     previous_.reset();
-    report_.runs.push_back(RunSummary{key, {}, {}, {}});
+    report_.runs.push_back(RunSummary{key, host, {}, {}, {}});
     run_ = &report_.runs.back();
     run_index_ = report_.runs.size() - 1;
   }
@@ -188,10 +190,44 @@ bool BuildReport(const std::string& path, const ReportOptions& options, Report& 
   report = Report{};
   ReportBuilder builder(report, options.loss_threshold);
   const bool ok = ForEachMeasurement(
-      path, options, error, [&](const std::string& key) { builder.BeginRun(key); },
+      path, options, error,
+      [&](const std::string& key, const std::string& host) { builder.BeginRun(key, host); },
       [&](const StoredMeasurement& m) { builder.Add(m); });
   builder.Finish();
   return ok;
+}
+
+bool BuildHostReports(const std::string& path, const ReportOptions& options,
+                      std::vector<HostReport>& reports, FileError& error) {
+  reports.clear();
+  reports.reserve(16);
+  // One builder per host; a report's place never moves once its builder holds it.
+  std::vector<std::unique_ptr<HostReport>> built;
+  std::vector<std::unique_ptr<ReportBuilder>> builders;
+  ReportBuilder* current = nullptr;
+  const bool ok = ForEachMeasurement(
+      path, options, error,
+      [&](const std::string& key, const std::string& host) {
+        std::size_t i = 0;
+        while (i < built.size() && built[i]->host != host) ++i;
+        if (i == built.size()) {
+          built.push_back(std::make_unique<HostReport>(HostReport{path, host, Report{}}));
+          builders.push_back(
+              std::make_unique<ReportBuilder>(built.back()->report, options.loss_threshold));
+        }
+        current = builders[i].get();
+        current->BeginRun(key, host);
+      },
+      [&](const StoredMeasurement& m) { current->Add(m); });
+  for (auto& builder : builders) builder->Finish();
+  builders.clear();
+  for (auto& report : built) reports.push_back(std::move(*report));
+  if (reports.empty()) reports.push_back(HostReport{path, {}, Report{}});
+  return ok;
+}
+
+std::string HostText(const std::string& host) {
+  return host.empty() ? std::string(kUnknownHost) : Utf8Of(host);
 }
 
 ReportFigures::ReportFigures(const Tally& tally)
@@ -233,7 +269,7 @@ void WriteReport(const Report& report, const ReportOptions& options, const std::
       WriteTextReport(report, options, path, out);
       return;
     case ReportFormat::kCsv:
-      WriteCsvReport(report, options, out);
+      WriteCsvReport(report, options, path, true, out);
       return;
     case ReportFormat::kJson:
       WriteJsonReport(report, options, path, out);

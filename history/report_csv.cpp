@@ -5,32 +5,43 @@
 
 namespace trelvane {
 
-void WriteCsvReport(const Report& report, const ReportOptions& options, std::FILE* out) {
-  std::fputs(
-      "section,run,day,first,last,minutes,availability_percent,clean_percent,mean_loss_percent,"
-      "outage_minutes,response_median_ms,response_p95_ms,loss_minutes,value\r\n",
-      out);
+void WriteCsvReport(const Report& report, const ReportOptions& options, const std::string& path,
+                    bool heading, std::FILE* out) {
+  if (heading) {
+    std::fputs(
+        "file,host,section,run,day,first,last,minutes,availability_percent,clean_percent,"
+        "mean_loss_percent,outage_minutes,response_median_ms,response_p95_ms,loss_minutes,"
+        "value\r\n",
+        out);
+  }
+  // Every row starts with the file and the host: the run's, or the report's hosts.
+  const std::string file = CsvField(path) + ",";
+  const std::string hosts = file + CsvField(HostsOf(report)) + ",";
+  auto source = [&](std::size_t run) {
+    return file + CsvField(HostText(report.runs[run].host)) + ",";
+  };
   // The figures of a run, a day or the whole: from minutes to the 95th percentile.
   auto figures = [](std::int64_t measured, std::int64_t outage_minutes, const ReportFigures& f) {
     return std::to_string(measured) + "," + f.availability + "," + f.clean + "," + f.mean_loss +
            "," + std::to_string(outage_minutes) + "," + MsText(f.median) + "," + MsText(f.p95);
   };
-  for (const RunSummary& r : report.runs) {
-    std::fprintf(out, "run,%s,,%s,%s,%s,,\r\n", CsvField(r.key).c_str(),
+  for (std::size_t i = 0; i < report.runs.size(); ++i) {
+    const RunSummary& r = report.runs[i];
+    std::fprintf(out, "%srun,%s,,%s,%s,%s,,\r\n", source(i).c_str(), CsvField(r.key).c_str(),
                  IsoMinuteWithOffset(r.first).c_str(), IsoMinuteWithOffset(r.last).c_str(),
                  figures(r.tally.measured, r.tally.outage_minutes, ReportFigures(r.tally)).c_str());
   }
   for (const DaySummary& d : report.days) {
-    std::fprintf(out, "day,,%s,,,%s,,\r\n", IsoDate(d.date).c_str(),
+    std::fprintf(out, "%sday,,%s,,,%s,,\r\n", hosts.c_str(), IsoDate(d.date).c_str(),
                  figures(d.tally.measured, d.tally.outage_minutes, ReportFigures(d.tally)).c_str());
   }
   const ReportFigures total(report);
-  std::fprintf(out, "total,,,%s,%s,%s,,\r\n",
+  std::fprintf(out, "%stotal,,,%s,%s,%s,,\r\n", hosts.c_str(),
                report.measured > 0 ? IsoMinuteWithOffset(report.first).c_str() : "",
                report.measured > 0 ? IsoMinuteWithOffset(report.last).c_str() : "",
                figures(report.measured, OutageMinutes(report), total).c_str());
-  auto value = [out](const char* name, const std::string& text) {
-    std::fprintf(out, "%s,,,,,,,,,,,,,%s\r\n", name, text.c_str());
+  auto value = [&](const char* name, const std::string& text) {
+    std::fprintf(out, "%s%s,,,,,,,,,,,,,%s\r\n", hosts.c_str(), name, text.c_str());
   };
   value("response_max_ms", MsText(total.max));
   if (const DaySummary* worst = WorstDay(report)) value("worst_day", IsoDate(worst->date));
@@ -38,7 +49,7 @@ void WriteCsvReport(const Report& report, const ReportOptions& options, std::FIL
   value("merge_minutes", std::to_string(options.merge_minutes));
   auto rows = [&](const char* section, const std::vector<StretchRow>& list, bool loss_minutes) {
     for (const StretchRow& s : list) {
-      std::fprintf(out, "%s,%s,,%s,%s,%lld,,,,,,,%s,\r\n", section,
+      std::fprintf(out, "%s%s,%s,,%s,%s,%lld,,,,,,,%s,\r\n", source(s.run).c_str(), section,
                    CsvField(report.runs[s.run].key).c_str(), IsoMinuteWithOffset(s.first).c_str(),
                    IsoMinuteWithOffset(s.last).c_str(), static_cast<long long>(s.minutes),
                    loss_minutes ? std::to_string(s.loss_minutes).c_str() : "");

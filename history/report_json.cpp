@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "history/history_report.h"
@@ -7,6 +8,11 @@ namespace trelvane {
 
 void WriteJsonReport(const Report& report, const ReportOptions& options, const std::string& path,
                      std::FILE* out) {
+  std::fputs(JsonReport(report, options, path).c_str(), out);
+}
+
+std::string JsonReport(const Report& report, const ReportOptions& options,
+                       const std::string& path) {
   const ReportFigures figures(report);
   const std::string since = options.since ? IsoDate(*options.since) : "";
   const std::string until = options.until ? IsoDate(*options.until) : "";
@@ -47,6 +53,16 @@ void WriteJsonReport(const Report& report, const ReportOptions& options, const s
   };
   std::string text = "{\n  \"schema\": \"trelvane-report/2\",\n";
   text += "  \"file\": " + JsonString(path) + ",\n";
+  // Each host once, null for runs the file names none for.
+  std::vector<std::string> hosts;
+  for (const RunSummary& r : report.runs) {
+    if (std::find(hosts.begin(), hosts.end(), r.host) == hosts.end()) hosts.push_back(r.host);
+  }
+  text += "  \"hosts\": [";
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    text += (i > 0 ? ", " : "") + null_or(Utf8Of(hosts[i]));
+  }
+  text += "],\n";
   text += "  \"since\": " + null_or(since) + ",\n  \"until\": " + null_or(until) +
           ",\n  \"run\": " + null_or(options.run.value_or("")) + ",\n";
   text += "  \"loss_threshold_percent\": " + std::to_string(options.loss_threshold) + ",\n";
@@ -55,8 +71,9 @@ void WriteJsonReport(const Report& report, const ReportOptions& options, const s
   for (std::size_t i = 0; i < report.runs.size(); ++i) {
     const RunSummary& r = report.runs[i];
     text += (i > 0 ? ",\n    {" : "\n    {");
-    text += "\"key\": " + JsonString(r.key) + ", \"first\": \"" + IsoMinuteWithOffset(r.first) +
-            "\", \"last\": \"" + IsoMinuteWithOffset(r.last) + "\", " + tally(r.tally) + "}";
+    text += "\"key\": " + JsonString(r.key) + ", \"host\": " + null_or(Utf8Of(r.host)) +
+            ", \"first\": \"" + IsoMinuteWithOffset(r.first) + "\", \"last\": \"" +
+            IsoMinuteWithOffset(r.last) + "\", " + tally(r.tally) + "}";
   }
   text += report.runs.empty() ? "],\n" : "\n  ],\n";
   text += "  \"days\": [";
@@ -92,7 +109,7 @@ void WriteJsonReport(const Report& report, const ReportOptions& options, const s
   text +=
       "  \"gaps\": " + stretches(RowsOf(report.gaps), "before", "after", "missing_minutes", false) +
       "\n}\n";
-  std::fputs(text.c_str(), out);
+  return text;
 }
 
 }  // namespace trelvane

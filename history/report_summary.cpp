@@ -42,6 +42,17 @@ std::int64_t OutageMinutes(const Report& report) {
   return minutes;
 }
 
+std::string HostsOf(const Report& report) {
+  std::vector<std::string> hosts;
+  for (const RunSummary& run : report.runs) {
+    if (std::find(hosts.begin(), hosts.end(), run.host) == hosts.end()) hosts.push_back(run.host);
+  }
+  if (hosts.empty()) return HostText({});
+  std::string text;
+  for (const std::string& host : hosts) text += (text.empty() ? "" : ", ") + HostText(host);
+  return text;
+}
+
 const DaySummary* WorstDay(const Report& report) {
   const DaySummary* worst = nullptr;
   // a worse than b: less available (compared as fractions), more outage, more loss on average.

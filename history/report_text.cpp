@@ -28,8 +28,7 @@ void WriteTextReport(const Report& report, const ReportOptions& options, const s
                      std::FILE* out) {
   const ReportFigures figures(report);
   std::fputs("Rapport Trelvane\n", out);
-  // The history names no host yet: every run measured one the file does not say.
-  std::fputs("Hôte : hôte inconnu\n", out);
+  std::fprintf(out, "Hôte : %s\n", HostsOf(report).c_str());
   std::fprintf(out, "Historique : %s\n", path.c_str());
   std::string asked;
   if (options.since) asked += "depuis le " + IsoDate(*options.since);

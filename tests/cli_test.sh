@@ -17,7 +17,7 @@ check() {  # check NAME EXPECTED_STATUS STDOUT_PATTERN STDERR_PATTERN -- ARGS...
     echo "ok $name"
   fi
 }
-check help 0 '^Usage: trelvane \[HOST\]' '^$' -- --help
+check help 0 '^Usage: trelvane \[--history FILE\] \[HOST\]' '^$' -- --help
 XDG_DATA_HOME=/somewhere check help-names-the-history-file 0 \
   '^History file here: /somewhere/trelvane/trelvane.txt' '^$' -- --help
 check version 0 "^trelvane $2\$" '^$' -- --version
@@ -46,8 +46,11 @@ printf '07/12/2026-18:00 4 20\r\n' >>"$tmp/runs.txt"
 check report-no-such-run 1 '^$' \
   'no run of .* has the key "06/12/2026 - 09:15:03"; the closest: "06/12/2026 - 09:15:02", "07/12' \
   -- --report --run "06/12/2026 - 09:15:03" "$tmp/runs.txt"
+check report-side-by-side 0 '^Rapport Trelvane : 2 sources côte à côte$' '^$' -- \
+  --report "$tmp/runs.txt" --history "$tmp/started.txt"
+check export-one-file 2 '^$' 'one history file' -- --export "$tmp/runs.txt" "$tmp/started.txt"
 check export-json-lines 0 \
-  '^\{"run":"07/12/2026 - 18:00:00","datetime":"2026-12-07T18:00[+-][0-9:]{5}","loss_percent":4,"response_ms":20,"answered_of_24":23\}$' \
+  '^\{"run":"07/12/2026 - 18:00:00","datetime":"2026-12-07T18:00[+-][0-9:]{5}","loss_percent":4,"response_ms":20,"answered_of_24":23,"host":null\}$' \
   '^$' -- --export --format json --run "07/12/2026 - 18:00:00" "$tmp/runs.txt"
 
 # Without a display: a word that is no option of ours is a usage error, not a host.
@@ -65,7 +68,8 @@ first=$!
 for _ in $(seq 100); do [ -f "$history.lock" ] && break; sleep 0.05; done
 second() { (cd "$tmp/work" && env QT_QPA_PLATFORM=offscreen "$program" "$@" 2>"$tmp/err"); }
 second 10.0.0.1; rc=$?
-if [ "$rc" = 3 ] && grep -q "in use by a running window (process $first)" "$tmp/err"; then
+if [ "$rc" = 3 ] && grep -q "in use by a running window (process $first)" "$tmp/err" &&
+   grep -q -- "--history FILE HOST" "$tmp/err"; then
   echo "ok second-start-with-host"
 else
   echo "FAILED second-start-with-host: status $rc"; cat "$tmp/err"; failed=1
@@ -76,6 +80,17 @@ if [ "$rc" = 0 ] && ! grep -q trelvane: "$tmp/err" && [ "$(grep -c '^+++++' "$hi
 else
   echo "FAILED second-start-without-host: status $rc"; cat "$tmp/err"; failed=1
 fi
+# Another file of its own: not refused; its lock and its history beside it.
+(cd "$tmp/work" && exec env QT_QPA_PLATFORM=offscreen "$program" --history "$tmp/own.txt" \
+  >"$tmp/own.log" 2>&1) &
+own=$!
+for _ in $(seq 100); do [ -s "$tmp/own.txt" ] && [ -f "$tmp/own.txt.lock" ] && break; sleep 0.05; done
+if kill -0 "$own" 2>/dev/null && grep -q -a '^++++++++++ D' "$tmp/own.txt" && [ -f "$tmp/own.txt.lock" ]; then
+  echo "ok a-history-of-its-own"
+else
+  echo "FAILED a-history-of-its-own"; cat "$tmp/own.log"; failed=1
+fi
+kill "$own"; wait "$own" 2>/dev/null
 kill "$first"; wait "$first" 2>/dev/null
 # A lock left by a program that is gone (ended by a signal: nothing cleaned up) is taken over.
 [ -f "$history.lock" ] || { echo "FAILED: the lock went with its holder"; failed=1; }

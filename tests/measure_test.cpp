@@ -168,7 +168,7 @@ TEST(CommandLineTest, WholeArgumentTextIsTheHost) {
   EXPECT_EQ(exporting.mode, Mode::kExport) << exporting.error;
   const ReportOptions& o = exporting.query.options;
   EXPECT_TRUE(o.since == (CalendarDate{2026, 1, 5}) && o.until == (CalendarDate{2026, 2, 1}) &&
-              o.run == "k" && exporting.query.file == "h.txt");
+              o.run == "k" && exporting.query.files == std::vector<std::string>{"h.txt"});
 }
 
 }  // namespace

@@ -237,18 +237,70 @@ TEST_F(ReportTest, SummaryDaysRunsAndMergedEpisodes) {
   ExpectIn(json, "\"loss_minutes\": 9, \"run\": \"30/11/2026 - 23:49:00\"}");
 }
 
+// Runs to several hosts in one file are reported per host, side by side; a run without a host
+// line is one of an unknown host, and a host line not right before a header names nothing.
+TEST_F(ReportTest, TwoHostsInOneFileSideBySide) {
+  Write({"+++++ H\xF4te : gateway", "***** 06/12/2026 - 09:00:00", "06/12/2026-09:00 0 2",
+         "06/12/2026-09:01 0 3", "+++++ H\xF4te : provider.example", "***** 06/12/2026 - 09:00:30",
+         "06/12/2026-09:00 100 2000", "06/12/2026-09:01 0 30", "+++++ H\xF4te : stray", "x",
+         "***** 06/12/2026 - 10:00:00", "06/12/2026-10:00 0 5", "+++++ H\xF4te : gateway",
+         "***** 06/12/2026 - 11:00:00", "06/12/2026-11:00 0 4"});
+  std::vector<HostReport> reports;
+  FileError error;
+  ASSERT_TRUE(BuildHostReports(path_, {}, reports, error));
+  ASSERT_EQ(reports.size(), 3U);
+  EXPECT_EQ(HostText(reports[0].host) + " " + std::to_string(reports[0].report.runs.size()) + " " +
+                std::to_string(reports[0].report.measured),
+            "gateway 2 3");
+  EXPECT_EQ(reports[1].report.outages.size(), 1U);
+  EXPECT_EQ(HostText(reports[2].host), "hôte inconnu");
+  EXPECT_EQ(HostsOf(Build()), "gateway, provider.example, hôte inconnu");
+
+  auto written = [&](ReportFormat format) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    WriteReports(reports, {}, format, out);
+    std::fclose(out);
+    std::string result(text, size);
+    std::free(text);
+    return result;
+  };
+  const std::string text = written(ReportFormat::kText);
+  ExpectIn(text, "Rapport Trelvane : 3 sources côte à côte\n");
+  ExpectIn(text, PadToWidth("Disponibilité :", 24) + PadToWidth("100.00 %", 22) +
+                     PadToWidth("50.00 %", 22) + "100.00 %\n");
+  ExpectIn(text, PadToWidth("  2026-12-06", 24) + PadToWidth("100.00, 0", 22) +
+                     PadToWidth("50.00, 1", 22) + "100.00, 0\n");
+  ExpectIn(text,
+           "  provider.example        2026-12-06T09:00  2026-12-06T09:00         1  "
+           "06/12/2026 - 09:00:30\n");
+  const std::string csv = written(ReportFormat::kCsv);
+  EXPECT_EQ(csv.find("file,host,section"), 0U);
+  EXPECT_EQ(csv.find("file,host,section", 1), std::string::npos);  // one heading
+  ExpectIn(csv, "\r\n" + path_ + ",provider.example,outage,06/12/2026 - 09:00:30,,");
+  const std::string json = written(ReportFormat::kJson);
+  ExpectIn(json, "\"sources\": [\n{\n  \"schema\"");
+  ExpectIn(json, "\"hosts\": [null]");
+}
+
 TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
+  // The second run names its host, with odd characters: a comma, a quote, a "ü" in the file's
+  // Windows-1252 (UTF-8 out).
   Write({"***** 06/12/2026 - 09:15:02", "06/12/2026-09:15 0 23", "06/12/2026-09:16 4 25",
          "06/12/2026-09:17 100 2000", "06/12/2026-09:18 3 25", "07.12.2026-10.00 12 19",
+         "+++++ H\xF4te : b\xFC"
+         "cher,\"x\"",
          "***** x,\"y\"", "06/12/2026-10:00 0 20"});
   EXPECT_EQ(Written(),
-            "run,datetime,loss_percent,response_ms,answered_of_24\r\n"
-            "06/12/2026 - 09:15:02,2026-12-06T09:15+00:00,0,23,24\r\n"
-            "06/12/2026 - 09:15:02,2026-12-06T09:16+00:00,4,25,23\r\n"
-            "06/12/2026 - 09:15:02,2026-12-06T09:17+00:00,100,,0\r\n"
-            "06/12/2026 - 09:15:02,2026-12-06T09:18+00:00,3,25,\r\n"  // no burst gives 3 %
-            "06/12/2026 - 09:15:02,2026-12-07T10:00+00:00,12,19,21\r\n"
-            "\"***** x,\"\"y\"\"\",2026-12-06T10:00+00:00,0,20,24\r\n");
+            "run,datetime,loss_percent,response_ms,answered_of_24,host\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:15+00:00,0,23,24,\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:16+00:00,4,25,23,\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:17+00:00,100,,0,\r\n"
+            "06/12/2026 - 09:15:02,2026-12-06T09:18+00:00,3,25,,\r\n"  // no burst gives 3 %
+            "06/12/2026 - 09:15:02,2026-12-07T10:00+00:00,12,19,21,\r\n"
+            "\"***** x,\"\"y\"\"\",2026-12-06T10:00+00:00,0,20,24,\"b\xC3\xBC"
+            "cher,\"\"x\"\"\"\r\n");
   // JSON lines: the same rows, nulls where CSV leaves a field empty, and the count of rows.
   char* text = nullptr;
   std::size_t size = 0;
@@ -262,10 +314,13 @@ TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
   EXPECT_EQ(rows, 6U);
   ExpectIn(json,
            "{\"run\":\"06/12/2026 - 09:15:02\",\"datetime\":\"2026-12-06T09:17+00:00\","
-           "\"loss_percent\":100,\"response_ms\":null,\"answered_of_24\":0}\n"
+           "\"loss_percent\":100,\"response_ms\":null,\"answered_of_24\":0,\"host\":null}\n"
            "{\"run\":\"06/12/2026 - 09:15:02\",\"datetime\":\"2026-12-06T09:18+00:00\","
-           "\"loss_percent\":3,\"response_ms\":25,\"answered_of_24\":null}\n");
+           "\"loss_percent\":3,\"response_ms\":25,\"answered_of_24\":null,\"host\":null}\n");
   ExpectIn(json, "{\"run\":\"***** x,\\\"y\\\"\",");
+  ExpectIn(json,
+           "\"host\":\"b\xC3\xBC"
+           "cher,\\\"x\\\"\"}\n");
   EXPECT_FALSE(
       ExportMeasurements(path_ + ".missing", {}, ReportFormat::kCsv, stdout, error, &rows));
 }
@@ -311,7 +366,7 @@ TEST_F(ReportTest, ChangesOfTheClocksCountRealMinutes) {
             std::vector<std::string>{"2026-10-25T02:50+02:00 2026-10-25T02:19+01:00 30"});
   EXPECT_TRUE(Build().gaps.empty());
   ExpectIn(Written(),
-           ",2026-10-25T02:59+02:00,100,,0\r\n25/10/2026 - 02:50:00,2026-10-25T02:00+01:00,");
+           ",2026-10-25T02:59+02:00,100,,0,\r\n25/10/2026 - 02:50:00,2026-10-25T02:00+01:00,");
   Zone("UTC");  // the same file read where the clocks never change: a jump back of 50 minutes
   EXPECT_EQ(Iso(Build().outages).size(), 2u);
 

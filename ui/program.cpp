@@ -73,9 +73,11 @@ int RunProgram(int argc, char** argv) {
   // The window hidden in the tray is no reason to end; closing it is.
   application.setQuitOnLastWindowClosed(false);
 
-  const HistoryLocation location = SystemHistoryLocation();
-  const std::string& history_path = location.path;
-  MakeFolderFor(history_path);  // the lock file stands beside the history, from the start
+  // --history FILE, else the default place (whose private folder is made here: the lock file
+  // stands beside the history from the start).
+  const std::string history_path =
+      line.history.empty() ? SystemHistoryLocation().path : line.history;
+  if (line.history.empty()) MakeFolderFor(history_path);
   HistoryLock lock(QString::fromStdString(history_path));
   if (lock.TryLock() == HistoryLock::State::kHeldElsewhere) {
     if (line.host.empty()) {
@@ -87,7 +89,9 @@ int RunProgram(int argc, char** argv) {
       return 0;
     }
     std::cerr << "trelvane: " << history_path << " is in use by a running window (process "
-              << lock.HolderPid() << "); stop that run first, or start from another folder\n";
+              << lock.HolderPid()
+              << "); stop that run first, or give each window a history file of its own: "
+                 "trelvane --history FILE HOST\n";
     return kHistoryInUseExitStatus;
   }
 
