@@ -87,17 +87,19 @@ const std::array<QueryOption, 8> kQueryOptions = {{
        return true;
      }},
     {"--format", "FORMAT",
-     "text, csv or json; --report: text by default; --export: csv by default, json writes JSON "
-     "lines",
+     "--report: text (default), csv, json, html (one page to attach to an e-mail) or markdown; "
+     "--export: csv (default) or json (JSON lines)",
      false,
      [](std::string_view v, HistoryQuery& q, std::string& e) {
-       if (v != "text" && v != "csv" && v != "json") {
-         e = "not a format (text, csv, json): '" + std::string(v) + "'";
+       if (v != "text" && v != "csv" && v != "json" && v != "html" && v != "markdown") {
+         e = "not a format (text, csv, json, html, markdown): '" + std::string(v) + "'";
          return false;
        }
-       q.format = v == "json"  ? ReportFormat::kJson
-                  : v == "csv" ? ReportFormat::kCsv
-                               : ReportFormat::kText;
+       q.format = v == "json"       ? ReportFormat::kJson
+                  : v == "csv"      ? ReportFormat::kCsv
+                  : v == "html"     ? ReportFormat::kHtml
+                  : v == "markdown" ? ReportFormat::kMarkdown
+                                    : ReportFormat::kText;
        return true;
      }},
 }};
@@ -151,10 +153,11 @@ void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, Com
     line.error = "--export reads one history file: '" + line.query.files[1] + "'";
     return;
   }
-  if (!report && line.query.format == ReportFormat::kText) {
+  const ReportFormat format = line.query.format;
+  if (!report && format != ReportFormat::kCsv && format != ReportFormat::kJson) {
     if (format_given) {
       line.mode = CommandLine::Mode::kUsageError;
-      line.error = "--export writes csv or json, not text";
+      line.error = "--export writes csv or json only";
       return;
     }
     line.query.format = ReportFormat::kCsv;

@@ -87,8 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (survey.run_keys.size() < runs->size() || (!runs->empty() && !survey.holds_history)) {
     std::abort();
   }
-  for (const auto format : {trelvane::ReportFormat::kText, trelvane::ReportFormat::kCsv,
-                            trelvane::ReportFormat::kJson}) {
+  for (const auto format :
+       {trelvane::ReportFormat::kText, trelvane::ReportFormat::kCsv, trelvane::ReportFormat::kJson,
+        trelvane::ReportFormat::kHtml, trelvane::ReportFormat::kMarkdown}) {
     trelvane::WriteReport(report, {}, Path(), format, Sink());
   }
 

@@ -155,7 +155,7 @@ std::string HostText(const std::string& host);
 // The hosts of a report's runs, each once, in the order they come ("hôte inconnu" without runs).
 std::string HostsOf(const Report& report);
 
-enum class ReportFormat { kText, kCsv, kJson };
+enum class ReportFormat { kText, kCsv, kJson, kHtml, kMarkdown };
 // Writes the report; every format carries the same figures.
 void WriteReport(const Report& report, const ReportOptions& options, const std::string& path,
                  ReportFormat format, std::FILE* out);
@@ -170,6 +170,13 @@ void WriteCsvReport(const Report& report, const ReportOptions& options, const st
                     bool heading, std::FILE* out);
 void WriteJsonReport(const Report& report, const ReportOptions& options, const std::string& path,
                      std::FILE* out);
+// One self-contained page (inline CSS and SVG, no script, nothing loaded from elsewhere): each
+// report's summary, a bar per day, a strip per day of every minute's loss and response time (the
+// file is read again for them), and its outages.
+void WriteHtmlReport(const std::vector<HostReport>& reports, const ReportOptions& options,
+                     std::FILE* out);
+// Each report's summary, days and outages as GitHub-flavoured Markdown tables.
+void WriteMarkdownReport(const std::vector<HostReport>& reports, std::FILE* out);
 // The JSON object of one report.
 std::string JsonReport(const Report& report, const ReportOptions& options, const std::string& path);
 

@@ -274,6 +274,12 @@ void WriteReport(const Report& report, const ReportOptions& options, const std::
     case ReportFormat::kJson:
       WriteJsonReport(report, options, path, out);
       return;
+    case ReportFormat::kHtml:
+    case ReportFormat::kMarkdown:
+      WriteReports(
+          {HostReport{path, report.runs.empty() ? std::string() : report.runs[0].host, report}},
+          options, format, out);
+      return;
   }
 }
 

@@ -77,7 +77,8 @@ void WriteTextSideBySide(const std::vector<HostReport>& reports, const ReportOpt
     for (const DaySummary& d : r.report.days) days.emplace(MinuteIndex(d.date, 0, 0), d.date);
   }
   std::fputs("\nPar jour : disponibilité %, minutes de coupure\n", out);
-  for (const auto& [minute, date] : days) {
+  for (const auto& day : days) {
+    const CalendarDate date = day.second;  // a copy: a structured binding is no lambda's capture
     std::string line = PadToWidth("  " + IsoDate(date), kLabelWidth);
     for (const HostReport& r : reports) {
       const auto& list = r.report.days;
@@ -106,6 +107,14 @@ void WriteTextSideBySide(const std::vector<HostReport>& reports, const ReportOpt
 
 void WriteReports(const std::vector<HostReport>& reports, const ReportOptions& options,
                   ReportFormat format, std::FILE* out) {
+  if (format == ReportFormat::kHtml) {
+    WriteHtmlReport(reports, options, out);
+    return;
+  }
+  if (format == ReportFormat::kMarkdown) {
+    WriteMarkdownReport(reports, out);
+    return;
+  }
   if (reports.size() == 1) {
     WriteReport(reports[0].report, options, reports[0].file, format, out);
     return;
@@ -119,6 +128,9 @@ void WriteReports(const std::vector<HostReport>& reports, const ReportOptions& o
         WriteCsvReport(reports[i].report, options, reports[i].file, i == 0, out);
       }
       return;
+    case ReportFormat::kHtml:
+    case ReportFormat::kMarkdown:
+      return;  // above
     case ReportFormat::kJson: {
       std::string text = "{\n  \"schema\": \"trelvane-report/2\",\n  \"sources\": [\n";
       for (std::size_t i = 0; i < reports.size(); ++i) {

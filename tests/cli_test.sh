@@ -30,7 +30,7 @@ check report-missing-file 1 '^$' "cannot read $tmp/none.txt" -- --report "$tmp/n
 check report-bad-date 2 '^$' 'not a date' -- --report --since 2026-02-30 "$tmp/none.txt"
 check report-bad-threshold 2 '^$' 'loss threshold' -- --report --loss-threshold 0 "$tmp/none.txt"
 check report-bad-format 2 '^$' 'not a format' -- --report --format xml
-check export-is-never-text 2 '^$' 'csv or json, not text' -- --export --format text
+check export-is-never-text 2 '^$' 'csv or json only' -- --export --format text
 printf '++++++++++ D\xe9marrage de l'"'"'application : 06/12/2026 - 09:15:00\r\n' >"$tmp/started.txt"
 check report-no-measurement 0 'Aucune mesure' '^$' -- --report "$tmp/started.txt"
 check export-no-measurement 0 '^run,datetime,loss_percent,response_ms,answered_of_24' '^$' -- \
