@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -43,7 +44,7 @@ constexpr const char* kResponse = "#1f5fbf";
 
 // One day's minutes: loss (-1: not measured) and response time.
 struct DayMinutes {
-  std::array<signed char, 1440> loss;
+  std::array<std::int16_t, 1440> loss;
   std::array<int, 1440> response_ms{};
   DayMinutes() { loss.fill(-1); }
 };
@@ -173,7 +174,7 @@ void WriteSource(const HostReport& source, const ReportOptions& options, std::FI
         const std::int64_t day = m.minute >= 0 ? m.minute / 1440 : (m.minute - 1439) / 1440;
         DayMinutes& d = minutes[day];
         const auto at = static_cast<std::size_t>(m.minute - day * 1440);
-        d.loss[at] = static_cast<signed char>(m.loss);
+        d.loss[at] = static_cast<std::int16_t>(m.loss);
         d.response_ms[at] = m.response_ms;
       });
   std::fputs("<h3>Minute par minute</h3>\n<table class=\"strips\">\n", out);

@@ -16,7 +16,7 @@ bool StartsACharacter(char byte) { return (static_cast<unsigned char>(byte) >> 6
 // A value cut to its column (characters, not bytes: hosts and paths may be UTF-8), the column's
 // blanks after it.
 std::string Cell(const std::string& text) {
-  const std::size_t characters =
+  const auto characters =
       static_cast<std::size_t>(std::count_if(text.begin(), text.end(), StartsACharacter));
   if (characters <= kColumnWidth - 2) return PadToWidth(text, kColumnWidth);
   std::size_t kept = 0;
