@@ -32,6 +32,20 @@ struct QueryOption {
   bool (*take)(std::string_view value, HistoryQuery& query, std::string& error);
 };
 
+// A whole number from `min` to `max`, all of `value`.
+bool TakeWhole(std::string_view value, int min, int max, const char* what, int& number,
+               std::string& error) {
+  int taken = 0;
+  const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), taken);
+  if (failure != std::errc() || end != value.data() + value.size() || taken < min || taken > max) {
+    error = std::string("not ") + what + " from " + std::to_string(min) + " to " +
+            std::to_string(max) + ": '" + std::string(value) + "'";
+    return false;
+  }
+  number = taken;
+  return true;
+}
+
 bool TakeDate(std::string_view value, std::optional<CalendarDate>& date, std::string& error) {
   date = ParseIsoDate(value);
   if (!date) error = "not a date (yyyy-mm-dd): '" + std::string(value) + "'";
@@ -60,26 +74,12 @@ const std::array<QueryOption, 8> kQueryOptions = {{
      }},
     {"--loss-threshold", "PCT", "a loss episode has a loss of at least PCT (default 25)", true,
      [](std::string_view v, HistoryQuery& q, std::string& e) {
-       int value = 0;
-       const auto [end, failure] = std::from_chars(v.data(), v.data() + v.size(), value);
-       if (failure != std::errc() || end != v.data() + v.size() || value < 1 || value > 100) {
-         e = "not a loss threshold from 1 to 100: '" + std::string(v) + "'";
-         return false;
-       }
-       q.options.loss_threshold = value;
-       return true;
+       return TakeWhole(v, 1, 100, "a loss threshold", q.options.loss_threshold, e);
      }},
     {"--merge", "MIN",
      "loss episodes with fewer than MIN minutes between them are one (default 5, 0 never)", true,
      [](std::string_view v, HistoryQuery& q, std::string& e) {
-       int value = 0;
-       const auto [end, failure] = std::from_chars(v.data(), v.data() + v.size(), value);
-       if (failure != std::errc() || end != v.data() + v.size() || value < 0 || value > 1440) {
-         e = "not a number of minutes from 0 to 1440: '" + std::string(v) + "'";
-         return false;
-       }
-       q.options.merge_minutes = value;
-       return true;
+       return TakeWhole(v, 0, 1440, "a number of minutes", q.options.merge_minutes, e);
      }},
     {"--details", "", "the text report lists every loss episode and gap too", true,
      [](std::string_view, HistoryQuery& q, std::string&) {

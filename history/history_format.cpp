@@ -1,5 +1,7 @@
 #include "history/history_format.h"
 
+#include "history/report_encoding.h"
+
 namespace trelvane {
 namespace {
 
@@ -34,26 +36,11 @@ std::string RunHeader(const LocalTime& now, Separators separators) {
 
 std::string HostLine(std::string_view host) {
   std::string line(kHostLineStart);
-  // UTF-8 decoded by hand; a byte that starts no valid sequence is one character, "?".
+  // A byte that starts no valid UTF-8 sequence is one character, "?".
   for (std::size_t i = 0; i < host.size();) {
-    const auto lead = static_cast<unsigned char>(host[i]);
-    const std::size_t length = lead < 0x80           ? 1
-                               : (lead >> 5) == 0x6  ? 2
-                               : (lead >> 4) == 0xE  ? 3
-                               : (lead >> 3) == 0x1E ? 4
-                                                     : 0;
-    char32_t c = length == 1   ? lead
-                 : length == 2 ? lead & 0x1F
-                 : length == 3 ? lead & 0x0F
-                               : lead & 0x07;
-    bool valid = length > 0 && i + length <= host.size();
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(host[i + k]);
-      valid = (next >> 6) == 0x2;
-      c = (c << 6) | (next & 0x3F);
-    }
-    line += valid ? ByteOf(c) : '?';
-    i += valid ? length : 1;
+    const Utf8Char c = DecodeUtf8(host, i);
+    line += c.length > 0 ? ByteOf(c.code) : '?';
+    i += c.length > 0 ? c.length : 1;
   }
   return line;
 }

@@ -4,6 +4,23 @@
 
 namespace trelvane {
 
+Utf8Char DecodeUtf8(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t length = lead < 0x80         ? 1
+                             : (lead >> 5) == 6  ? 2
+                             : (lead >> 4) == 14 ? 3
+                             : (lead >> 3) == 30 ? 4
+                                                 : 0;
+  if (length == 0 || at + length > text.size()) return {};
+  char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[at + k]);
+    if ((next >> 6) != 2) return {};
+    code = (code << 6) | (next & 0x3F);
+  }
+  return {code, length};
+}
+
 std::string Utf8Of(std::string_view text) {
   bool ascii = true;
   for (const char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
@@ -11,16 +28,8 @@ std::string Utf8Of(std::string_view text) {
   std::size_t i = 0;
   bool valid = true;
   while (valid && i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = c < 0x80         ? 1
-                               : (c >> 5) == 6  ? 2
-                               : (c >> 4) == 14 ? 3
-                               : (c >> 3) == 30 ? 4
-                                                : 0;
-    valid = length > 0 && i + length <= text.size();
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      valid = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
-    }
+    const std::size_t length = DecodeUtf8(text, i).length;
+    valid = length > 0;
     i += length;
   }
   if (valid) return std::string(text);

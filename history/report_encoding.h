@@ -5,6 +5,14 @@
 
 namespace trelvane {
 
+// The UTF-8 sequence that starts at `text[at]`: its code point and its length in bytes; length 0
+// when no valid sequence starts there.
+struct Utf8Char {
+  char32_t code = 0;
+  std::size_t length = 0;
+};
+Utf8Char DecodeUtf8(std::string_view text, std::size_t at);
+
 // Text of the file's Windows-1252 bytes as UTF-8 (bytes above 0x7F taken as Latin-1), unless it is
 // UTF-8 already.
 std::string Utf8Of(std::string_view text);

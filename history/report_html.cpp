@@ -123,37 +123,16 @@ std::string DayBars(const Report& report) {
 
 void WriteSource(const HostReport& source, const ReportOptions& options, std::FILE* out) {
   const Report& report = source.report;
-  const ReportFigures f(report);
   std::fprintf(out, "<section>\n<h2>%s <small>%s</small></h2>\n", Html(HostsOf(report)).c_str(),
                Html(source.file).c_str());
   if (report.measured == 0) {
     std::fputs("<p>Aucune mesure dans cette période.</p>\n</section>\n", out);
     return;
   }
-  auto row = [out](const char* label, const std::string& value) {
-    std::fprintf(out, "<tr><th>%s</th><td>%s</td></tr>\n", label, value.c_str());
-  };
   std::fputs("<table class=\"summary\">\n", out);
-  row("Période", IsoMinute(report.first.local) + " → " + IsoMinute(report.last.local));
-  row("Minutes mesurées", std::to_string(report.measured));
-  row("Disponibilité", f.availability + " %");
-  row("Minutes sans perte", f.clean + " %");
-  row("Perte moyenne", f.mean_loss + " %");
-  row("Temps de réponse", f.median >= 0 ? "médiane " + std::to_string(f.median) +
-                                              " ms, 95e centile " + std::to_string(f.p95) +
-                                              " ms, maximum " + std::to_string(f.max) + " ms"
-                                        : std::string("aucune réponse"));
-  row("Coupures", std::to_string(report.outages.size()) + ", " +
-                      std::to_string(OutageMinutes(report)) + " minutes en tout");
-  if (const std::optional<StretchRow> longest = LongestOutage(report)) {
-    row("Coupure la plus longue", IsoMinute(longest->first.local) + " → " +
-                                      IsoMinute(longest->last.local) + ", " +
-                                      std::to_string(longest->minutes) + " minutes");
-  }
-  if (const DaySummary* worst = WorstDay(report)) {
-    row("Jour le plus mauvais",
-        IsoDate(worst->date) + ", " + ReportFigures(worst->tally).availability + " % disponible, " +
-            std::to_string(worst->tally.outage_minutes) + " min de coupure");
+  for (const auto& [label, value] : SummaryRows(report)) {
+    std::fprintf(out, "<tr><th>%s</th><td>%s</td></tr>\n", Html(label).c_str(),
+                 Html(value).c_str());
   }
   std::fputs("</table>\n<h3>Disponibilité par jour</h3>\n", out);
   std::fprintf(out, "%s\n", DayBars(report).c_str());

@@ -19,7 +19,6 @@ std::string Cell(std::string_view text) {
 
 void WriteSource(const HostReport& source, std::FILE* out) {
   const Report& report = source.report;
-  const ReportFigures f(report);
   std::fprintf(out, "## %s\n\nHistorique : `%s`\n\n", Cell(HostsOf(report)).c_str(),
                Cell(source.file).c_str());
   if (report.measured == 0) {
@@ -27,27 +26,8 @@ void WriteSource(const HostReport& source, std::FILE* out) {
     return;
   }
   std::fputs("| | |\n|---|---|\n", out);
-  auto row = [out](const char* label, const std::string& value) {
-    std::fprintf(out, "| %s | %s |\n", label, value.c_str());
-  };
-  row("Période", IsoMinute(report.first.local) + " → " + IsoMinute(report.last.local));
-  row("Minutes mesurées", std::to_string(report.measured));
-  row("Disponibilité", f.availability + " %");
-  row("Minutes sans perte", f.clean + " %");
-  row("Perte moyenne", f.mean_loss + " %");
-  row("Temps de réponse", f.median >= 0 ? "médiane " + std::to_string(f.median) +
-                                              " ms, 95e centile " + std::to_string(f.p95) +
-                                              " ms, maximum " + std::to_string(f.max) + " ms"
-                                        : std::string("aucune réponse"));
-  row("Coupures", std::to_string(report.outages.size()) + ", " +
-                      std::to_string(OutageMinutes(report)) + " minutes en tout");
-  if (const std::optional<StretchRow> longest = LongestOutage(report)) {
-    row("Coupure la plus longue", IsoMinute(longest->first.local) + " → " +
-                                      IsoMinute(longest->last.local) + ", " +
-                                      std::to_string(longest->minutes) + " minutes");
-  }
-  if (const DaySummary* worst = WorstDay(report)) {
-    row("Jour le plus mauvais", IsoDate(worst->date));
+  for (const auto& [label, value] : SummaryRows(report)) {
+    std::fprintf(out, "| %s | %s |\n", label.c_str(), Cell(value).c_str());
   }
   std::fputs(
       "\n| Jour | Minutes | Dispo. % | Coupure | Perte moy. % | Médiane ms | 95e c. ms |\n"

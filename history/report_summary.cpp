@@ -42,6 +42,34 @@ std::int64_t OutageMinutes(const Report& report) {
   return minutes;
 }
 
+std::vector<std::pair<std::string, std::string>> SummaryRows(const Report& report) {
+  const ReportFigures f(report);
+  std::vector<std::pair<std::string, std::string>> rows = {
+      {"Période", IsoMinute(report.first.local) + " → " + IsoMinute(report.last.local)},
+      {"Minutes mesurées", std::to_string(report.measured)},
+      {"Disponibilité", f.availability + " %"},
+      {"Minutes sans perte", f.clean + " %"},
+      {"Perte moyenne", f.mean_loss + " %"},
+      {"Temps de réponse", f.median >= 0 ? "médiane " + std::to_string(f.median) +
+                                               " ms, 95e centile " + std::to_string(f.p95) +
+                                               " ms, maximum " + std::to_string(f.max) + " ms"
+                                         : std::string("aucune réponse")},
+      {"Coupures", std::to_string(report.outages.size()) + ", " +
+                       std::to_string(OutageMinutes(report)) + " minutes en tout"}};
+  if (const std::optional<StretchRow> longest = LongestOutage(report)) {
+    rows.emplace_back("Coupure la plus longue", IsoMinute(longest->first.local) + " → " +
+                                                    IsoMinute(longest->last.local) + ", " +
+                                                    std::to_string(longest->minutes) + " minutes");
+  }
+  if (const DaySummary* worst = WorstDay(report)) {
+    rows.emplace_back("Jour le plus mauvais",
+                      IsoDate(worst->date) + ", " + ReportFigures(worst->tally).availability +
+                          " % disponible, " + std::to_string(worst->tally.outage_minutes) +
+                          " min de coupure");
+  }
+  return rows;
+}
+
 std::string HostsOf(const Report& report) {
   std::vector<std::string> hosts;
   for (const RunSummary& run : report.runs) {
