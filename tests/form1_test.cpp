@@ -382,9 +382,12 @@ TEST_F(Form1Test, ChoosingARunReplaysItAndOnlyIt) {
             QString::fromUtf8("H\u00f4te : 192.0.2.7"));
   EXPECT_EQ(form_->Combo1->itemData(2, Qt::ToolTipRole).toString(),
             QString::fromUtf8("H\u00f4te : h\u00f4te inconnu"));
-  // Typing a key and pressing Enter loads nothing.
-  form_->Combo1->setEditText("05/12/2026 - 09:15:02");
+  // Typing a key and pressing Enter (either key) loads nothing; other keys type as usual.
+  form_->Combo1->setEditText("05/12/2026 - 09:15:0");
+  QTest::keyClicks(form_->Combo1->lineEdit(), "2");
+  EXPECT_EQ(form_->Combo1->currentText(), "05/12/2026 - 09:15:02");
   QTest::keyClick(form_->Combo1->lineEdit(), Qt::Key_Return);
+  QTest::keyClick(form_->Combo1->lineEdit(), Qt::Key_Enter);
   EXPECT_EQ(form_->series().Count(), 0);
 
   emit form_->Combo1->activated(2);

@@ -108,6 +108,8 @@ TEST(IcmpPacketTest, OnlyOurAnswerOrAnErrorQuotingOurRequestSettlesIt) {
       {"a forged IPv6 unreachable", v6, true, Error6(kDestUnreachable6, 0, kElsewhere6), kTo6,
        kIgnored},
       {"a quote that is not IPv6", v6, true, Error6(kDestUnreachable6, 0, kTo6, 4), kTo6, kIgnored},
+      {"an IPv6 redirect: the request travels on", v6, true, Error6(137, 0, kTo6), kTo6, kIgnored},
+      {"a parameter problem", v6, true, Error6(kParameterProblem6, 0, kTo6), kElsewhere6, kOther},
   };
   for (const Case& c : cases) {
     Expected request;

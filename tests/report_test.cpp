@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "history/history_report.h"
@@ -282,6 +283,13 @@ TEST_F(ReportTest, TwoHostsInOneFileSideBySide) {
   const std::string json = written(ReportFormat::kJson);
   ExpectIn(json, "\"sources\": [\n{\n  \"schema\"");
   ExpectIn(json, "\"hosts\": [null]");
+  ExpectIn(Written({}, ReportFormat::kJson),
+           "\"hosts\": [\"gateway\", \"provider.example\", null]");
+  // Nearest ranks among 20 answers: the 10th, the 19th.
+  ResponseCounts counts;
+  for (int ms = 20; ms >= 1; --ms) counts.Add(ms);
+  EXPECT_EQ(std::tuple(counts.Percentile(50), counts.Percentile(95), counts.Max()),
+            std::tuple(std::optional(10), std::optional(19), std::optional(20)));
 }
 
 TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
@@ -392,7 +400,11 @@ TEST_F(ReportTest, ChangesOfTheClocksCountRealMinutes) {
   ExpectIn(Written({}, ReportFormat::kJson), "\"first\": \"2026-04-05T01:40+11:00\"");
   Zone("America/St_Johns");  // west of UTC, by a half hour too
   ExpectIn(Written(), ",2026-04-05T01:40-02:30,");
-  Zone("UTC");
+  // From a day before the change to a day after it: each day its own offset.
+  Zone("Europe/Paris");
+  Write({run, "24/10/2026-12:00 0 20", "26/10/2026-12:00 0 20"});
+  ExpectIn(Written(), ",2026-10-24T12:00+02:00,0,20,24,\r\n");
+  ExpectIn(Written(), ",2026-10-26T12:00+01:00,0,20,24,\r\n");
 }
 
 TEST(ReportLineTest, StampsByPositionAndFiguresInRange) {
