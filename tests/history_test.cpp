@@ -252,12 +252,17 @@ TEST_F(HistoryTest, LongLinesAndBlockBoundariesReadAsTheRulesSay) {
   // passed over, still a line of its run; block boundaries fall everywhere in small blocks; and a
   // file with no line end at all reads. (The fuzzer compares the readers with the rules at large.)
   const std::string long_header = "*****" + std::string(200, 'x') + " 06/12/2026 - 10:00:00";
-  Write({kRunA, std::string(300, '7') + " 1 2", "06/12/2026-09:15 0 20", long_header,
+  // A line of exactly the longest length kept, its CR not counted, is read whole.
+  const std::string longest = "06/12/2026-09:16 0 " + std::string(21, '2');
+  Write({kRunA, std::string(300, '7') + " 1 2", "06/12/2026-09:15 0 20", longest, long_header,
          "06/12/2026-10:00 4 25", kRunB, std::string(5000, ' ')});
   for (const std::size_t block : {30, 31, 64, 97}) {
     HistoryFile file(path_, block, 40);
     EXPECT_EQ(file.RunList().value(), (Runs{kB, "06/12/2026 - 10:00:00", kA})) << block;
-    EXPECT_EQ(file.Replay(kA).value(), (Measurements{{"06/12/2026-09:15", "0", "20"}})) << block;
+    EXPECT_EQ(file.Replay(kA).value(),
+              (Measurements{{"06/12/2026-09:15", "0", "20"},
+                            {"06/12/2026-09:16", "0", std::string(21, '2')}}))
+        << block;
   }
   Write({kRunA + "\r\n" + std::string(3 << 20, '\0')}, "");
   EXPECT_EQ(history().RunList().value(), Runs{kA});
