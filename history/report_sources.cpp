@@ -27,8 +27,7 @@ std::string Cell(const std::string& text) {
   return PadToWidth(text.substr(0, end) + "…", kColumnWidth);
 }
 
-void WriteTextSideBySide(const std::vector<HostReport>& reports, const ReportOptions& options,
-                         std::FILE* out) {
+void WriteTextSideBySide(const std::vector<HostReport>& reports, std::FILE* out) {
   std::fprintf(out, "Rapport Trelvane : %zu sources côte à côte\n", reports.size());
   auto row = [&](const char* label, auto value_of) {
     std::string line = PadToWidth(label, kLabelWidth);
@@ -100,7 +99,6 @@ void WriteTextSideBySide(const std::vector<HostReport>& reports, const ReportOpt
                    static_cast<long long>(s.minutes), Utf8Of(r.report.runs[s.run].key).c_str());
     }
   }
-  (void)options;
 }
 
 }  // namespace
@@ -121,7 +119,7 @@ void WriteReports(const std::vector<HostReport>& reports, const ReportOptions& o
   }
   switch (format) {
     case ReportFormat::kText:
-      WriteTextSideBySide(reports, options, out);
+      WriteTextSideBySide(reports, out);
       return;
     case ReportFormat::kCsv:
       for (std::size_t i = 0; i < reports.size(); ++i) {

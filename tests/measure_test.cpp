@@ -88,6 +88,7 @@ TEST(TimeTextTest, FixedWidthFieldsAndRegionalSeparators) {
       {"%-d.%-m.%Y", "%OH:%OM", {'.', ':'}},  // flags and modifiers
       {"%m/%d/%y", "%r", {'/', ':'}},         // C; a pattern without separator
       {"%d %B %Y", "%Hh%M", {'/', ':'}},      // a blank, a letter: nothing usable
+      {"%d-%m-%Y", "%Ha%M", {'-', ':'}},      // the first letter of all: no separator either
   };
   for (const auto& c : cases) {
     EXPECT_EQ(SeparatorsOfFormats(c.date_format, c.time_format), c.expected) << c.date_format;

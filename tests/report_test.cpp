@@ -400,11 +400,11 @@ TEST_F(ReportTest, ChangesOfTheClocksCountRealMinutes) {
   ExpectIn(Written({}, ReportFormat::kJson), "\"first\": \"2026-04-05T01:40+11:00\"");
   Zone("America/St_Johns");  // west of UTC, by a half hour too
   ExpectIn(Written(), ",2026-04-05T01:40-02:30,");
-  // From a day before the change to a day after it: each day its own offset.
+  // From a day well before the change to a day well after it: each day its own offset.
   Zone("Europe/Paris");
-  Write({run, "24/10/2026-12:00 0 20", "26/10/2026-12:00 0 20"});
-  ExpectIn(Written(), ",2026-10-24T12:00+02:00,0,20,24,\r\n");
-  ExpectIn(Written(), ",2026-10-26T12:00+01:00,0,20,24,\r\n");
+  Write({run, "20/10/2026-12:00 0 20", "30/10/2026-12:00 0 20"});
+  ExpectIn(Written(), ",2026-10-20T12:00+02:00,0,20,24,\r\n");
+  ExpectIn(Written(), ",2026-10-30T12:00+01:00,0,20,24,\r\n");
 }
 
 TEST(ReportLineTest, StampsByPositionAndFiguresInRange) {
