@@ -7,18 +7,13 @@ namespace {
 
 constexpr std::string_view kHostLineStart = "+++++ H\xF4te : ";
 
-// Windows-1252's bytes 0x80 to 0x9F, as Unicode code points (0: a byte it leaves unused).
-constexpr char32_t kHigh1252[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 // The Windows-1252 byte of a code point, or '?'.
 char ByteOf(char32_t c) {
-  if (c < 0x20 || c == 0x7F) return '?';  // a control character never enters a line
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-  for (std::size_t i = 0; i < 32; ++i) {
-    if (kHigh1252[i] == c) return static_cast<char>(0x80 + i);
+  // A control character never enters a line (C1 ones included: they are no text either).
+  if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return '?';
+  if (c < 0x100) return static_cast<char>(c);
+  for (unsigned byte = 0x80; byte <= 0x9F; ++byte) {
+    if (CodePointOf1252(static_cast<unsigned char>(byte)) == c) return static_cast<char>(byte);
   }
   return '?';
 }

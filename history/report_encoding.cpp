@@ -3,6 +3,34 @@
 #include <cstdio>
 
 namespace trelvane {
+namespace {
+
+// Windows-1252's bytes 0x80 to 0x9F (0: a byte it leaves unused).
+constexpr char32_t kHigh1252[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void AppendUtf8(char32_t code, std::string& out) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+}  // namespace
+
+char32_t CodePointOf1252(unsigned char byte) {
+  if (byte < 0x80 || byte > 0x9F) return byte;
+  const char32_t code = kHigh1252[byte - 0x80];
+  return code != 0 ? code : byte;
+}
 
 Utf8Char DecodeUtf8(std::string_view text, std::size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
@@ -34,15 +62,7 @@ std::string Utf8Of(std::string_view text) {
   }
   if (valid) return std::string(text);
   std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-    } else {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
+  for (const char c : text) AppendUtf8(CodePointOf1252(static_cast<unsigned char>(c)), out);
   return out;
 }
 

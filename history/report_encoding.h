@@ -13,8 +13,10 @@ struct Utf8Char {
 };
 Utf8Char DecodeUtf8(std::string_view text, std::size_t at);
 
-// Text of the file's Windows-1252 bytes as UTF-8 (bytes above 0x7F taken as Latin-1), unless it is
-// UTF-8 already.
+// The code point of a Windows-1252 byte (for the five bytes it leaves unused, their Latin-1 one).
+char32_t CodePointOf1252(unsigned char byte);
+
+// Text of the file's Windows-1252 bytes as UTF-8, unless it is UTF-8 already.
 std::string Utf8Of(std::string_view text);
 
 // A CSV field (RFC 4180), in UTF-8: quoted when it holds a comma, a quote or a line end.

@@ -228,7 +228,8 @@ TEST_F(HistoryTest, EachRunNamesTheHostOnTheLineBeforeItsHeader) {
                      "cher.example"),
             "+++++ H\xF4te : b\xFC"
             "cher.example");
-  EXPECT_EQ(HostLine("\xE2\x82\xAC \xE4\xB8\xAD\r\n\xFF x"), "+++++ H\xF4te : \x80 ???? x");
+  EXPECT_EQ(HostLine("\xE2\x82\xAC \xE4\xB8\xAD\r\n\xFF x\xC2\x85"),
+            "+++++ H\xF4te : \x80 ???? x?");
   EXPECT_EQ(HostOfLine("+++++ H\xF4te : ::1").value(), "::1");
   EXPECT_FALSE(HostOfLine("++++++++++ D\xE9marrage").has_value());
 

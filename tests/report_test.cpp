@@ -424,8 +424,9 @@ TEST(ReportLineTest, StampsByPositionAndFiguresInRange) {
   EXPECT_EQ(IsoMinute(ReadMeasurementLine("06/12/2026--14:05 4 23")->minute), "2026-12-06T14:05");
 }
 
-// Keys and names go out as UTF-8: kept when they are UTF-8 already, taken as Latin-1 otherwise.
-TEST(ReportEncodingTest, Utf8KeptOtherBytesTakenAsLatin1) {
+// Keys and names go out as UTF-8: kept when they are UTF-8 already, read as the file's
+// Windows-1252 otherwise.
+TEST(ReportEncodingTest, Utf8KeptOtherBytesTakenAsWindows1252) {
   const std::pair<const char*, const char*> cases[] = {
       {"plain", "plain"},
       {"d\xC3\xA9"
@@ -439,8 +440,9 @@ TEST(ReportEncodingTest, Utf8KeptOtherBytesTakenAsLatin1) {
       {"\xC3"
        "A",
        "\xC3\x83"
-       "A"},                             // a lead byte, then no continuation
-      {"\xE2\x82", "\xC3\xA2\xC2\x82"},  // a sequence cut short
+       "A"},                                               // a lead byte, then no continuation
+      {"\xE2\x82", "\xC3\xA2\xE2\x80\x9A"},                // a sequence cut short: "â‚"
+      {"\x80 \x9C\x81", "\xE2\x82\xAC \xC5\x93\xC2\x81"},  // "€ œ", and a byte 1252 leaves unused
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(Utf8Of(in), out) << in;
   EXPECT_EQ(CsvField("a,\xE9"), "\"a,\xC3\xA9\"");

@@ -14,6 +14,7 @@
 #include <malloc.h>
 #endif
 
+#include "history/report_encoding.h"
 #include "ui/echo_runner.h"
 #include "ui/form1_parts.h"
 #include "ui/graph_view.h"
@@ -269,12 +270,14 @@ void Form1::RebuildRunList() {
     const std::vector<std::string>& hosts = history_.run_hosts();
     for (int i = 0; i < Combo1->count() && static_cast<std::size_t>(i) < hosts.size(); ++i) {
       const std::string& host = hosts[static_cast<std::size_t>(i)];
-      Combo1->setItemData(i, QString::fromLatin1(host), Qt::UserRole);
+      // The file's Windows-1252, as text.
+      const QString text = QString::fromStdString(Utf8Of(host));
+      Combo1->setItemData(i, text, Qt::UserRole);
       Combo1->setItemData(
           i,
           QString::fromUtf8("H\u00f4te : %1")
               .arg(host.empty() ? QString::fromUtf8(kUnknownHost.data(), kUnknownHost.size())
-                                : QString::fromLatin1(host)),
+                                : text),
           Qt::ToolTipRole);
     }
   }
