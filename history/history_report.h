@@ -152,6 +152,8 @@ bool BuildHostReports(const std::string& path, const ReportOptions& options,
                       std::vector<HostReport>& reports, FileError& error);
 // The host as the reports show it: UTF-8, "hôte inconnu" when the file names none.
 std::string HostText(const std::string& host);
+// "1 minute", "3 minutes".
+std::string MinutesText(std::int64_t minutes);
 // The summary as label and value, as the HTML and Markdown reports show it.
 std::vector<std::pair<std::string, std::string>> SummaryRows(const Report& report);
 // The hosts of a report's runs, each once, in the order they come ("hôte inconnu" without runs).

@@ -42,6 +42,10 @@ std::int64_t OutageMinutes(const Report& report) {
   return minutes;
 }
 
+std::string MinutesText(std::int64_t minutes) {
+  return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+}
+
 std::vector<std::pair<std::string, std::string>> SummaryRows(const Report& report) {
   const ReportFigures f(report);
   std::vector<std::pair<std::string, std::string>> rows = {
@@ -55,11 +59,11 @@ std::vector<std::pair<std::string, std::string>> SummaryRows(const Report& repor
                                                " ms, maximum " + std::to_string(f.max) + " ms"
                                          : std::string("aucune réponse")},
       {"Coupures", std::to_string(report.outages.size()) + ", " +
-                       std::to_string(OutageMinutes(report)) + " minutes en tout"}};
+                       MinutesText(OutageMinutes(report)) + " en tout"}};
   if (const std::optional<StretchRow> longest = LongestOutage(report)) {
     rows.emplace_back("Coupure la plus longue", IsoMinute(longest->first.local) + " → " +
                                                     IsoMinute(longest->last.local) + ", " +
-                                                    std::to_string(longest->minutes) + " minutes");
+                                                    MinutesText(longest->minutes));
   }
   if (const DaySummary* worst = WorstDay(report)) {
     rows.emplace_back("Jour le plus mauvais",

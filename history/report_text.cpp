@@ -14,8 +14,6 @@ std::string Trimmed(std::string row) {
   return row;
 }
 
-std::string Minutes(std::int64_t n) { return Count(n) + (n == 1 ? " minute" : " minutes"); }
-
 std::string ResponseText(const ReportFigures& f) {
   return f.median >= 0 ? "médiane " + Count(f.median) + " ms, 95e centile " + Count(f.p95) +
                              " ms, maximum " + Count(f.max) + " ms"
@@ -52,11 +50,11 @@ void WriteTextReport(const Report& report, const ReportOptions& options, const s
   figure("Perte moyenne :", figures.mean_loss + " %");
   figure("Temps de réponse :", ResponseText(figures));
   figure("Coupures (perte 100 %) :", Count(static_cast<std::int64_t>(report.outages.size())) +
-                                         ", " + Minutes(OutageMinutes(report)) + " en tout");
+                                         ", " + MinutesText(OutageMinutes(report)) + " en tout");
   if (const std::optional<StretchRow> longest = LongestOutage(report)) {
     figure("Coupure la plus longue :", IsoMinute(longest->first.local) + " → " +
                                            IsoMinute(longest->last.local) + ", " +
-                                           Minutes(longest->minutes));
+                                           MinutesText(longest->minutes));
   }
   if (const DaySummary* worst = WorstDay(report)) {
     const ReportFigures day(worst->tally);
@@ -68,15 +66,15 @@ void WriteTextReport(const Report& report, const ReportOptions& options, const s
   std::int64_t loss_minutes = 0;
   for (const StretchRow& e : episodes) loss_minutes += e.loss_minutes;
   figure(("Épisodes de perte ≥ " + Count(options.loss_threshold) + " % :").c_str(),
-         Count(static_cast<std::int64_t>(episodes.size())) + ", " + Minutes(loss_minutes) +
+         Count(static_cast<std::int64_t>(episodes.size())) + ", " + MinutesText(loss_minutes) +
              " de perte" +
              (options.merge_minutes > 0 ? " (à moins de " + Count(options.merge_minutes) +
                                               " min l'un de l'autre : un seul)"
                                         : ""));
   std::int64_t missing = 0;
   for (const Gap& g : report.gaps) missing += g.missing_minutes();
-  figure("Trous :", Count(static_cast<std::int64_t>(report.gaps.size())) + ", " + Minutes(missing) +
-                        " sans mesure (chacun d'au moins 2 minutes)");
+  figure("Trous :", Count(static_cast<std::int64_t>(report.gaps.size())) + ", " +
+                        MinutesText(missing) + " sans mesure (chacun d'au moins 2 minutes)");
 
   auto tally_columns = [](const Tally& t) {
     const ReportFigures f(t);
