@@ -144,10 +144,13 @@ void WriteSource(const HostReport& source, const ReportOptions& options, std::FI
   // The strips: the file read again, one day of minutes at a time in memory per day met.
   std::map<std::int64_t, DayMinutes> minutes;
   FileError error;
-  bool wanted = false;  // the run is one of this host's
+  bool wanted = false;  // the run is one of the report's (its host's, or any when it holds all)
   ForEachMeasurement(
       source.file, options, error,
-      [&](const std::string&, const std::string& host) { wanted = host == source.host; },
+      [&](const std::string& key, const std::string& host) {
+        wanted = std::any_of(report.runs.begin(), report.runs.end(),
+                             [&](const RunSummary& r) { return r.key == key && r.host == host; });
+      },
       [&](const StoredMeasurement& m) {
         if (!wanted) return;
         const std::int64_t day = m.minute >= 0 ? m.minute / 1440 : (m.minute - 1439) / 1440;
