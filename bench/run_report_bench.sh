@@ -30,14 +30,25 @@ peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 wc_ms=$(median_ms wc -l "$ten")
 awk_ms=$(median_ms awk '$1 !~ /^[*+]/ {n++; s+=$2} END {print s/n}' "$ten")
 report_ms=$(median_ms "$build/trelvane" --report "$ten")
+month_ms=$(median_ms "$build/trelvane" --report --since 2026-11-01 --until 2026-11-30 "$ten")
 json_ms=$(median_ms "$build/trelvane" --report --format json "$ten")
 export_ms=$(median_ms "$build/trelvane" --export "$ten")
+export_json_ms=$(median_ms "$build/trelvane" --export --format json "$ten")
+# How many times the time of wc -l.
+times_wc() { awk -v a="$1" -v b="$wc_ms" 'BEGIN {printf "%.1f", a / b}'; }
 echo "ten-year file: $(($(stat -c %s "$ten") / 1000000)) MB, $(wc -l <"$ten") lines"
 echo "wc -l:                 $wc_ms ms"
 echo "awk mean loss:         $awk_ms ms"
-echo "--report (text):       $report_ms ms  = $(awk -v a="$report_ms" -v b="$wc_ms" 'BEGIN {printf "%.1f", a / b}') x wc -l, $(awk -v a="$awk_ms" -v b="$report_ms" 'BEGIN {printf "%.1f", a / b}') x faster than awk"
-echo "--report --format json: $json_ms ms"
-echo "--export:              $export_ms ms  = $(awk -v a="$export_ms" -v b="$wc_ms" 'BEGIN {printf "%.1f", a / b}') x wc -l, $(awk -v a="$awk_ms" -v b="$export_ms" 'BEGIN {printf "%.1f", a / b}') x faster than awk"
+echo "--report (text):       $report_ms ms  = $(times_wc "$report_ms") x wc -l, $(awk -v a="$awk_ms" -v b="$report_ms" 'BEGIN {printf "%.1f", a / b}') x faster than awk"
+echo "--report, one month:   $month_ms ms  = $(times_wc "$month_ms") x wc -l"
+echo "--report --format json: $json_ms ms  = $(times_wc "$json_ms") x wc -l"
+echo "--export:              $export_ms ms  = $(times_wc "$export_ms") x wc -l, $(awk -v a="$awk_ms" -v b="$export_ms" 'BEGIN {printf "%.1f", a / b}') x faster than awk"
+echo "--export --format json: $export_json_ms ms  = $(times_wc "$export_json_ms") x wc -l"
 echo "peak RSS --report: one year $(peak_kb "$build/trelvane" --report "$one") kB, ten years $(peak_kb "$build/trelvane" --report "$ten") kB"
+echo "peak RSS --report --format json: one year $(peak_kb "$build/trelvane" --report --format json "$one") kB, ten years $(peak_kb "$build/trelvane" --report --format json "$ten") kB"
 echo "peak RSS --export: one year $(peak_kb "$build/trelvane" --export "$one") kB, ten years $(peak_kb "$build/trelvane" --export "$ten") kB"
-rm -f "$one"
+# The ten years as one run: every outage, episode and gap in one list.
+single=$data/one-run.txt
+{ head -n 2 "$ten"; grep -v '^[*+]' "$ten"; } >"$single"
+echo "peak RSS --report --format json, ten years as one run: $(peak_kb "$build/trelvane" --report --format json "$single") kB"
+rm -f "$one" "$single"

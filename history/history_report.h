@@ -32,17 +32,40 @@ struct Gap {
   std::int64_t missing_minutes() const { return after.utc() - before.utc() - 1; }
 };
 
-// Response times counted per millisecond value, one entry per value met: a run's or a day's few
-// dozen values, however many measurements.
+// Response times counted per millisecond value: a run's or a day's few dozen values, however many
+// measurements. The values near the first ones met are counted in a window of consecutive
+// values (one add is an increment); the few far from them, per value met.
 class ResponseCounts {
  public:
-  void Add(int ms);
+  void Add(int ms) {
+    ++total_;
+    const auto at = static_cast<std::uint64_t>(static_cast<std::int64_t>(ms) - base_);
+    if (at < window_.size()) {
+      ++window_[at];
+    } else {
+      AddOutside(ms);
+    }
+  }
   // The nearest rank, as Report::ResponsePercentile; nothing without any.
   std::optional<int> Percentile(int percent) const;
   std::optional<int> Max() const;
+  // Calls `f(ms, count)` for each time counted at least once, in no particular order.
+  template <typename F>
+  void ForEach(F&& f) const {
+    for (std::size_t i = 0; i < window_.size(); ++i) {
+      if (window_[i] != 0) f(static_cast<int>(base_ + static_cast<std::int64_t>(i)), window_[i]);
+    }
+    for (const auto& [ms, count] : outside_) f(ms, count);
+  }
+
+  static constexpr std::size_t kWindow = 64;  // the widest the window grows
 
  private:
-  std::vector<std::pair<int, std::int64_t>> counts_;  // response time, count; sorted
+  void AddOutside(int ms);
+
+  std::vector<std::int64_t> window_;  // counts of base_, base_ + 1, ...
+  std::int64_t base_ = 0;
+  std::vector<std::pair<int, std::int64_t>> outside_;  // response time, count; sorted
   std::int64_t total_ = 0;
 };
 
@@ -54,7 +77,16 @@ struct Tally {
   std::int64_t loss_sum = 0;        // of the loss percentages
   std::int64_t outage_minutes = 0;  // loss 100
   ResponseCounts responses;         // of the available ones
-  void Add(const StoredMeasurement& m);
+  void Add(const StoredMeasurement& m) {
+    ++measured;
+    loss_sum += m.loss;
+    clean += m.loss == 0;
+    outage_minutes += m.loss == 100;
+    if (m.loss < 100) {
+      ++available;
+      responses.Add(m.response_ms);
+    }
+  }
 };
 
 struct RunSummary {
@@ -181,8 +213,9 @@ void WriteHtmlReport(const std::vector<HostReport>& reports, const ReportOptions
                      std::FILE* out);
 // Each report's summary, days and outages as GitHub-flavoured Markdown tables.
 void WriteMarkdownReport(const std::vector<HostReport>& reports, std::FILE* out);
-// The JSON object of one report.
-std::string JsonReport(const Report& report, const ReportOptions& options, const std::string& path);
+// The JSON object of one report, without a line end after it.
+void WriteJsonObject(const Report& report, const ReportOptions& options, const std::string& path,
+                     std::FILE* out);
 
 // Writes one row per measurement of the period: run key, ISO date-time with its UTC offset, loss
 // percent, response time in ms (empty, or null, when nothing was answered), answered requests out

@@ -47,7 +47,7 @@ bool LineReader::Refill() {
   return true;
 }
 
-bool LineReader::Next(StoredLine& line) {
+bool LineReader::NextSlow(StoredLine& line) {
   for (;;) {
     const char* start = base_ + begin_;
     const auto* lf = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));

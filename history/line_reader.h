@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -30,7 +31,21 @@ class LineReader {
              std::size_t max_line_bytes);
 
   // The next line; false at the end of the file, or on a read error (then `failed()`).
-  bool Next(StoredLine& line);
+  bool Next(StoredLine& line) {
+    // Most lines are short, whole and end well inside the buffer.
+    const char* start = base_ + begin_;
+    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
+    if (lf == nullptr) return NextSlow(line);
+    std::size_t length = static_cast<std::size_t>(lf - start);
+    if (length > 0 && start[length - 1] == '\r') --length;
+    if (length > max_line_) return NextSlow(line);
+    line.text = std::string_view(start, length);
+    line.tail = line.text.substr(length > kRunKeyLength ? length - kRunKeyLength : 0);
+    line.whole = true;
+    line.last_and_cut = false;
+    begin_ = static_cast<std::size_t>(lf - base_) + 1;
+    return true;
+  }
   // Passes over lines up to the next one that is a run header, which Next then returns;
   // false when there is none. Lines passed over are not looked at beyond their first byte.
   bool SkipToRunHeader();
@@ -44,6 +59,7 @@ class LineReader {
   bool SkipTo(bool plus_lines_too);
   // Keeps [begin_, end_) and reads more after it; false when nothing more came.
   bool Refill();
+  bool NextSlow(StoredLine& line);
   bool NextLong(StoredLine& line, std::size_t line_end);
 
   static constexpr std::size_t kPageBytes = 4096;

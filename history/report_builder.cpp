@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -34,15 +35,10 @@ class ReportBuilder {
     run.last = m.at;
     run.tally.Add(m);
     DayOf(m.minute).tally.Add(m);
-    if (report_.measured == 0 || m.at.utc() < report_.first.utc()) report_.first = m.at;
-    if (report_.measured == 0 || m.at.utc() > report_.last.utc()) report_.last = m.at;
-    ++report_.measured;
-    report_.loss_sum += m.loss;
-    if (m.loss == 0) ++report_.clean;
-    if (m.loss < 100) {
-      ++report_.available;
-      CountResponse(m.response_ms);
-    }
+    // The figures of the whole period are the days' sums, made at the end.
+    if (!any_ || m.at.utc() < report_.first.utc()) report_.first = m.at;
+    if (!any_ || m.at.utc() > report_.last.utc()) report_.last = m.at;
+    any_ = true;
     if (previous_ && m.at.utc() - previous_->utc() > kGapMinutes) {
       report_.gaps.push_back(Gap{*previous_, m.at, run_index_});
       CloseStretches();
@@ -56,21 +52,31 @@ class ReportBuilder {
     Extend(episode_, m.loss >= loss_threshold_, m.at, report_.episodes);
   }
 
-  void Finish() { CloseStretches(); }
+  void Finish() {
+    CloseStretches();
+    for (const DaySummary& day : report_.days) {
+      const Tally& t = day.tally;
+      report_.measured += t.measured;
+      report_.available += t.available;
+      report_.clean += t.clean;
+      report_.loss_sum += t.loss_sum;
+      t.responses.ForEach([this](int ms, std::int64_t count) { CountResponses(ms, count); });
+    }
+  }
 
  private:
-  void CountResponse(int ms) {
+  void CountResponses(int ms, std::int64_t count) {
     report_.max_response_ms = std::max(report_.max_response_ms, ms);
     if (ms <= Report::kMaxCountedMs) {
-      ++report_.response_counts[static_cast<std::size_t>(ms)];
+      report_.response_counts[static_cast<std::size_t>(ms)] += count;
       return;
     }
     auto& slow = report_.slow_counts;
     auto at = std::lower_bound(slow.begin(), slow.end(), std::make_pair(ms, std::int64_t{0}));
     if (at != slow.end() && at->first == ms) {
-      ++at->second;
+      at->second += count;
     } else {
-      slow.insert(at, {ms, 1});
+      slow.insert(at, {ms, count});
     }
   }
 
@@ -116,6 +122,7 @@ class ReportBuilder {
   std::size_t day_ = SIZE_MAX;  // the day of the last measurement, in report_.days
   std::int64_t day_number_ = 0;
   int loss_threshold_;
+  bool any_ = false;  // a measurement was added
   std::optional<Instant> previous_;
   std::optional<MeasuredStretch> outage_;
   std::optional<MeasuredStretch> episode_;
@@ -123,13 +130,27 @@ class ReportBuilder {
 
 }  // namespace
 
-void ResponseCounts::Add(int ms) {
-  ++total_;
-  auto at = std::lower_bound(counts_.begin(), counts_.end(), std::make_pair(ms, std::int64_t{0}));
-  if (at != counts_.end() && at->first == ms) {
+void ResponseCounts::AddOutside(int ms) {
+  const std::int64_t end = base_ + static_cast<std::int64_t>(window_.size());
+  const std::int64_t low = window_.empty() ? ms : std::min<std::int64_t>(base_, ms);
+  const std::int64_t high = window_.empty() ? ms + 1 : std::max<std::int64_t>(end, ms + 1);
+  const bool clear_of_outside = std::none_of(outside_.begin(), outside_.end(), [&](const auto& c) {
+    return c.first >= low && c.first < high;
+  });
+  if (high - low <= static_cast<std::int64_t>(kWindow) && clear_of_outside) {
+    // The window grows to take it: the counts keep their values' places.
+    std::vector<std::int64_t> grown(static_cast<std::size_t>(high - low), 0);
+    std::copy(window_.begin(), window_.end(), grown.begin() + (base_ - low) * !window_.empty());
+    window_ = std::move(grown);
+    base_ = low;
+    ++window_[static_cast<std::size_t>(ms - low)];
+    return;
+  }
+  auto at = std::lower_bound(outside_.begin(), outside_.end(), std::make_pair(ms, std::int64_t{0}));
+  if (at != outside_.end() && at->first == ms) {
     ++at->second;
   } else {
-    counts_.insert(at, {ms, 1});
+    outside_.insert(at, {ms, 1});
   }
 }
 
@@ -137,27 +158,33 @@ std::optional<int> ResponseCounts::Percentile(int percent) const {
   if (total_ == 0) return std::nullopt;
   const std::int64_t rank = std::max<std::int64_t>(1, (percent * total_ + 99) / 100);
   std::int64_t seen = 0;
-  for (const auto& [ms, count] : counts_) {
-    seen += count;
-    if (seen >= rank) return ms;
+  // Values below the window, the window's, then values above it: smallest first.
+  auto below = outside_.begin();
+  for (; below != outside_.end() && below->first < base_; ++below) {
+    seen += below->second;
+    if (seen >= rank) return below->first;
   }
-  return counts_.back().first;
+  for (std::size_t i = 0; i < window_.size(); ++i) {
+    seen += window_[i];
+    if (seen >= rank) return static_cast<int>(base_ + static_cast<std::int64_t>(i));
+  }
+  for (; below != outside_.end(); ++below) {
+    seen += below->second;
+    if (seen >= rank) return below->first;
+  }
+  return Max();
 }
 
 std::optional<int> ResponseCounts::Max() const {
-  if (counts_.empty()) return std::nullopt;
-  return counts_.back().first;
-}
-
-void Tally::Add(const StoredMeasurement& m) {
-  ++measured;
-  loss_sum += m.loss;
-  if (m.loss == 0) ++clean;
-  if (m.loss == 100) ++outage_minutes;
-  if (m.loss < 100) {
-    ++available;
-    responses.Add(m.response_ms);
+  if (total_ == 0) return std::nullopt;
+  int max = outside_.empty() ? INT_MIN : outside_.back().first;
+  for (std::size_t i = window_.size(); i > 0; --i) {
+    if (window_[i - 1] != 0) {
+      max = std::max(max, static_cast<int>(base_ + static_cast<std::int64_t>(i) - 1));
+      break;
+    }
   }
+  return max;
 }
 
 std::optional<int> Report::ResponsePercentile(int percent) const {

@@ -8,11 +8,14 @@ namespace trelvane {
 
 void WriteJsonReport(const Report& report, const ReportOptions& options, const std::string& path,
                      std::FILE* out) {
-  std::fputs(JsonReport(report, options, path).c_str(), out);
+  WriteJsonObject(report, options, path, out);
+  std::fputs("\n", out);
 }
 
-std::string JsonReport(const Report& report, const ReportOptions& options,
-                       const std::string& path) {
+void WriteJsonObject(const Report& report, const ReportOptions& options, const std::string& path,
+                     std::FILE* out) {
+  // Written as it goes: a run's or a day's row at a time, whatever the period.
+  auto put = [out](const std::string& text) { std::fwrite(text.data(), 1, text.size(), out); };
   const ReportFigures figures(report);
   const std::string since = options.since ? IsoDate(*options.since) : "";
   const std::string until = options.until ? IsoDate(*options.until) : "";
@@ -34,11 +37,11 @@ std::string JsonReport(const Report& report, const ReportOptions& options,
   };
   auto stretches = [&](const std::vector<StretchRow>& list, const char* first, const char* last,
                        const char* minutes, bool loss_minutes) {
-    std::string text = "[";
+    put("[");
     for (std::size_t i = 0; i < list.size(); ++i) {
-      text += (i > 0 ? ",\n    " : "\n    ") + stretch(list[i], first, last, minutes, loss_minutes);
+      put((i > 0 ? ",\n    " : "\n    ") + stretch(list[i], first, last, minutes, loss_minutes));
     }
-    return text + (list.empty() ? "]" : "\n  ]");
+    put(list.empty() ? "]" : "\n  ]");
   };
   // The figures of a run or a day.
   auto tally = [&](const Tally& t) {
@@ -51,65 +54,62 @@ std::string JsonReport(const Report& report, const ReportOptions& options,
            ", \"p95\": " + number_or_null(MsText(f.p95)) +
            ", \"max\": " + number_or_null(MsText(f.max)) + "}";
   };
-  std::string text = "{\n  \"schema\": \"trelvane-report/2\",\n";
-  text += "  \"file\": " + JsonString(path) + ",\n";
+  put("{\n  \"schema\": \"trelvane-report/2\",\n");
+  put("  \"file\": " + JsonString(path) + ",\n");
   // Each host once, null for runs the file names none for.
   std::vector<std::string> hosts;
   for (const RunSummary& r : report.runs) {
     if (std::find(hosts.begin(), hosts.end(), r.host) == hosts.end()) hosts.push_back(r.host);
   }
-  text += "  \"hosts\": [";
+  put("  \"hosts\": [");
   for (std::size_t i = 0; i < hosts.size(); ++i) {
-    text += (i > 0 ? ", " : "") + null_or(Utf8Of(hosts[i]));
+    put((i > 0 ? ", " : "") + null_or(Utf8Of(hosts[i])));
   }
-  text += "],\n";
-  text += "  \"since\": " + null_or(since) + ",\n  \"until\": " + null_or(until) +
-          ",\n  \"run\": " + null_or(options.run.value_or("")) + ",\n";
-  text += "  \"loss_threshold_percent\": " + std::to_string(options.loss_threshold) + ",\n";
-  text += "  \"merge_minutes\": " + std::to_string(options.merge_minutes) + ",\n";
-  text += "  \"runs\": [";
+  put("],\n");
+  put("  \"since\": " + null_or(since) + ",\n  \"until\": " + null_or(until) +
+      ",\n  \"run\": " + null_or(options.run.value_or("")) + ",\n");
+  put("  \"loss_threshold_percent\": " + std::to_string(options.loss_threshold) + ",\n");
+  put("  \"merge_minutes\": " + std::to_string(options.merge_minutes) + ",\n");
+  put("  \"runs\": [");
   for (std::size_t i = 0; i < report.runs.size(); ++i) {
     const RunSummary& r = report.runs[i];
-    text += (i > 0 ? ",\n    {" : "\n    {");
-    text += "\"key\": " + JsonString(r.key) + ", \"host\": " + null_or(Utf8Of(r.host)) +
-            ", \"first\": \"" + IsoMinuteWithOffset(r.first) + "\", \"last\": \"" +
-            IsoMinuteWithOffset(r.last) + "\", " + tally(r.tally) + "}";
+    put((i > 0 ? ",\n    {" : "\n    {"));
+    put("\"key\": " + JsonString(r.key) + ", \"host\": " + null_or(Utf8Of(r.host)) +
+        ", \"first\": \"" + IsoMinuteWithOffset(r.first) + "\", \"last\": \"" +
+        IsoMinuteWithOffset(r.last) + "\", " + tally(r.tally) + "}");
   }
-  text += report.runs.empty() ? "],\n" : "\n  ],\n";
-  text += "  \"days\": [";
+  put(report.runs.empty() ? "],\n" : "\n  ],\n");
+  put("  \"days\": [");
   for (std::size_t i = 0; i < report.days.size(); ++i) {
     const DaySummary& d = report.days[i];
-    text += (i > 0 ? ",\n    {" : "\n    {");
-    text += "\"date\": \"" + IsoDate(d.date) + "\", " + tally(d.tally) + "}";
+    put((i > 0 ? ",\n    {" : "\n    {"));
+    put("\"date\": \"" + IsoDate(d.date) + "\", " + tally(d.tally) + "}");
   }
-  text += report.days.empty() ? "],\n" : "\n  ],\n";
-  text += "  \"total\": {\"first\": " +
-          null_or(report.measured > 0 ? IsoMinuteWithOffset(report.first) : "") +
-          ", \"last\": " + null_or(report.measured > 0 ? IsoMinuteWithOffset(report.last) : "") +
-          ", \"minutes\": " + std::to_string(report.measured) + "},\n";
-  text += "  \"availability_percent\": " + figures.availability + ",\n";
-  text += "  \"clean_percent\": " + figures.clean + ",\n";
-  text += "  \"mean_loss_percent\": " + figures.mean_loss + ",\n";
-  text += "  \"response_ms\": {\"median\": " + number_or_null(MsText(figures.median)) +
-          ", \"p95\": " + number_or_null(MsText(figures.p95)) +
-          ", \"max\": " + number_or_null(MsText(figures.max)) + "},\n";
-  text += "  \"outage_minutes\": " + std::to_string(OutageMinutes(report)) + ",\n";
+  put(report.days.empty() ? "],\n" : "\n  ],\n");
+  put("  \"total\": {\"first\": " +
+      null_or(report.measured > 0 ? IsoMinuteWithOffset(report.first) : "") +
+      ", \"last\": " + null_or(report.measured > 0 ? IsoMinuteWithOffset(report.last) : "") +
+      ", \"minutes\": " + std::to_string(report.measured) + "},\n");
+  put("  \"availability_percent\": " + figures.availability + ",\n");
+  put("  \"clean_percent\": " + figures.clean + ",\n");
+  put("  \"mean_loss_percent\": " + figures.mean_loss + ",\n");
+  put("  \"response_ms\": {\"median\": " + number_or_null(MsText(figures.median)) +
+      ", \"p95\": " + number_or_null(MsText(figures.p95)) +
+      ", \"max\": " + number_or_null(MsText(figures.max)) + "},\n");
+  put("  \"outage_minutes\": " + std::to_string(OutageMinutes(report)) + ",\n");
   const std::optional<StretchRow> longest = LongestOutage(report);
-  text += "  \"longest_outage\": " +
-          (longest ? stretch(*longest, "first", "last", "minutes", false) : std::string("null")) +
-          ",\n";
+  put("  \"longest_outage\": " +
+      (longest ? stretch(*longest, "first", "last", "minutes", false) : std::string("null")) +
+      ",\n");
   const DaySummary* worst = WorstDay(report);
-  text += "  \"worst_day\": " + null_or(worst != nullptr ? IsoDate(worst->date) : "") + ",\n";
-  text += "  \"outages\": " + stretches(RowsOf(report.outages), "first", "last", "minutes", false) +
-          ",\n";
-  text +=
-      "  \"loss_episodes\": " +
-      stretches(MergedEpisodes(report, options.merge_minutes), "first", "last", "minutes", true) +
-      ",\n";
-  text +=
-      "  \"gaps\": " + stretches(RowsOf(report.gaps), "before", "after", "missing_minutes", false) +
-      "\n}\n";
-  return text;
+  put("  \"worst_day\": " + null_or(worst != nullptr ? IsoDate(worst->date) : "") + ",\n");
+  put("  \"outages\": ");
+  stretches(RowsOf(report.outages), "first", "last", "minutes", false);
+  put(",\n  \"loss_episodes\": ");
+  stretches(MergedEpisodes(report, options.merge_minutes), "first", "last", "minutes", true);
+  put(",\n  \"gaps\": ");
+  stretches(RowsOf(report.gaps), "before", "after", "missing_minutes", false);
+  put("\n}");
 }
 
 }  // namespace trelvane

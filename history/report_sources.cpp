@@ -130,13 +130,12 @@ void WriteReports(const std::vector<HostReport>& reports, const ReportOptions& o
     case ReportFormat::kMarkdown:
       return;  // above
     case ReportFormat::kJson: {
-      std::string text = "{\n  \"schema\": \"trelvane-report/2\",\n  \"sources\": [\n";
+      std::fputs("{\n  \"schema\": \"trelvane-report/2\",\n  \"sources\": [\n", out);
       for (std::size_t i = 0; i < reports.size(); ++i) {
-        std::string one = JsonReport(reports[i].report, options, reports[i].file);
-        one.pop_back();  // its line end
-        text += (i > 0 ? ",\n" : "") + one;
+        if (i > 0) std::fputs(",\n", out);
+        WriteJsonObject(reports[i].report, options, reports[i].file, out);
       }
-      std::fputs((text + "\n  ]\n}\n").c_str(), out);
+      std::fputs("\n  ]\n}\n", out);
       return;
     }
   }

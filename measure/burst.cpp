@@ -1,5 +1,6 @@
 #include "measure/burst.h"
 
+#include <array>
 #include <limits>
 #include <string_view>
 
@@ -39,10 +40,19 @@ int BurstCounters::LossPercent() const {
 }
 
 std::optional<int> AnsweredOf(int loss_percent) {
-  for (int lost = 0; lost <= kRequestsPerBurst; ++lost) {
-    if (100 * lost / kRequestsPerBurst == loss_percent) return kRequestsPerBurst - lost;
-  }
-  return std::nullopt;
+  // Per loss: the answers of the burst that gives it, -1 for none (exports ask for every line).
+  static constexpr auto kAnswered = [] {
+    std::array<signed char, 101> answered{};
+    answered.fill(-1);
+    for (int lost = 0; lost <= kRequestsPerBurst; ++lost) {
+      answered[static_cast<std::size_t>(100 * lost / kRequestsPerBurst)] =
+          static_cast<signed char>(kRequestsPerBurst - lost);
+    }
+    return answered;
+  }();
+  if (loss_percent < 0 || loss_percent > 100) return std::nullopt;
+  const int answered = kAnswered[static_cast<std::size_t>(loss_percent)];
+  return answered >= 0 ? std::optional<int>(answered) : std::nullopt;
 }
 
 int ProgressPercent(int request) { return 100 * request / kRequestsPerBurst; }

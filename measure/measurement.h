@@ -21,7 +21,9 @@ struct StampParts {
   std::string_view date;
   std::string_view time;
 };
-StampParts ReadStamp(std::string_view stamp);
+inline StampParts ReadStamp(std::string_view stamp) {
+  return StampParts{stamp.substr(0, 10), stamp.substr(stamp.size() > 5 ? stamp.size() - 5 : 0)};
+}
 
 // The history file's measurement line (without its line end): stamp, loss and response time
 // separated by single blanks, e.g. "06/12/2026-14:05 4 23".

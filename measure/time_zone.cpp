@@ -1,5 +1,6 @@
 #include "measure/time_zone.h"
 
+#include <climits>
 #include <cstdio>
 #include <utility>
 
@@ -8,7 +9,6 @@
 namespace trelvane {
 namespace {
 
-constexpr std::int64_t kMinutesPerDay = 1440;
 // No zone changes its offset twice within this many minutes around a day.
 constexpr std::int64_t kMargin = std::int64_t{14} * 60;
 
@@ -28,12 +28,8 @@ ZoneRules::ZoneRules() { ReadZoneRules(); }
 
 int ZoneRules::OffsetAt(std::int64_t utc_minute) const { return UtcOffsetAt(utc_minute); }
 
-ZoneRules::Moments ZoneRules::MomentsOf(std::int64_t local_minute) {
+ZoneRules::Moments ZoneRules::MomentsOfAnotherDay(std::int64_t local_minute) {
   const std::int64_t day = FloorDiv(local_minute, kMinutesPerDay);
-  // Most minutes share their day with the minute before.
-  if (day == last_day_ && last_day_offset_) {
-    return Moments{Instant{local_minute, *last_day_offset_}, std::nullopt};
-  }
   auto cached = day_offsets_.find(day);
   if (cached == day_offsets_.end()) {
     // The offsets well before the day's first minute and well after its last: the same, and no
@@ -48,9 +44,12 @@ ZoneRules::Moments ZoneRules::MomentsOf(std::int64_t local_minute) {
     }
     cached = day_offsets_.emplace(day, whole_day).first;
   }
-  last_day_ = day;
-  last_day_offset_ = cached->second;
-  if (cached->second) return Moments{Instant{local_minute, *cached->second}, std::nullopt};
+  if (cached->second) {
+    same_from_ = day * kMinutesPerDay;
+    same_offset_ = *cached->second;
+    return Moments{Instant{local_minute, *cached->second}, std::nullopt};
+  }
+  same_from_ = INT64_MIN / 2;
   // A day with a change: each offset that holds at the moment it gives is a moment of the minute.
   const int before = OffsetAt(local_minute - kMargin);
   const int after = OffsetAt(local_minute + kMargin);
@@ -64,14 +63,6 @@ ZoneRules::Moments ZoneRules::MomentsOf(std::int64_t local_minute) {
   }
   if (after_holds) return Moments{b, std::nullopt};
   return Moments{a, std::nullopt};
-}
-
-Instant RunClock::Resolve(std::int64_t local_minute) {
-  const ZoneRules::Moments moments = rules_.MomentsOf(local_minute);
-  Instant chosen = moments.first;
-  if (moments.second && previous_utc_ && chosen.utc() < *previous_utc_) chosen = *moments.second;
-  previous_utc_ = chosen.utc();
-  return chosen;
 }
 
 }  // namespace trelvane

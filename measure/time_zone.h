@@ -34,15 +34,25 @@ class ZoneRules {
     Instant first;
     std::optional<Instant> second;
   };
-  Moments MomentsOf(std::int64_t local_minute);
+  Moments MomentsOf(std::int64_t local_minute) {
+    // Most minutes fall in the day of the minute before, and most days have one offset.
+    if (static_cast<std::uint64_t>(local_minute - same_from_) < kMinutesPerDay) {
+      return Moments{Instant{local_minute, same_offset_}, std::nullopt};
+    }
+    return MomentsOfAnotherDay(local_minute);
+  }
 
  private:
+  static constexpr std::int64_t kMinutesPerDay = 1440;
+  Moments MomentsOfAnotherDay(std::int64_t local_minute);
   int OffsetAt(std::int64_t utc_minute) const;
 
   // Per local day: the one offset of the whole day, when no change falls near it.
   std::unordered_map<std::int64_t, std::optional<int>> day_offsets_;
-  std::int64_t last_day_ = INT64_MIN;
-  std::optional<int> last_day_offset_;
+  // The first minute of the last day looked up when that day has one offset (then its offset);
+  // far in the past when it has not, so that no minute falls in it.
+  std::int64_t same_from_ = INT64_MIN / 2;
+  int same_offset_ = 0;
 };
 
 // The platform's part, picked by the build: (re)reads the rules of TZ, and the offset in force at
@@ -56,12 +66,18 @@ int UtcOffsetAt(std::int64_t utc_minute);
 class RunClock {
  public:
   explicit RunClock(ZoneRules& rules) : rules_(rules) {}
-  void Reset() { previous_utc_.reset(); }
-  Instant Resolve(std::int64_t local_minute);
+  void Reset() { previous_utc_ = INT64_MIN; }
+  Instant Resolve(std::int64_t local_minute) {
+    const ZoneRules::Moments moments = rules_.MomentsOf(local_minute);
+    Instant chosen = moments.first;
+    if (moments.second && chosen.utc() < previous_utc_) chosen = *moments.second;
+    previous_utc_ = chosen.utc();
+    return chosen;
+  }
 
  private:
   ZoneRules& rules_;
-  std::optional<std::int64_t> previous_utc_;
+  std::int64_t previous_utc_ = INT64_MIN;  // the run's previous measurement; none yet
 };
 
 }  // namespace trelvane

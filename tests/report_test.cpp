@@ -1,4 +1,6 @@
 // Reports and exports of hand-made history files, with answers worked out by hand.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -290,6 +292,35 @@ TEST_F(ReportTest, TwoHostsInOneFileSideBySide) {
   for (int ms = 20; ms >= 1; --ms) counts.Add(ms);
   EXPECT_EQ(std::tuple(counts.Percentile(50), counts.Percentile(95), counts.Max()),
             std::tuple(std::optional(10), std::optional(19), std::optional(20)));
+}
+
+TEST(ResponseCountsTest, RanksMatchTheSortedTimesWhereverTheyFall) {
+  // Times near each other, far apart, on both sides of the first ones, and above the window's
+  // width: every rank is the sorted list's.
+  std::uint32_t noise = 12345;
+  auto next = [&noise] { return noise = noise * 1664525U + 1013904223U; };
+  for (const int spread : {1, 9, 63, 64, 65, 300, 5000}) {
+    for (const int start : {0, 30, 2000}) {
+      ResponseCounts counts;
+      std::vector<int> times;
+      for (int i = 0; i < 400; ++i) {
+        const int far = next() % 10 == 0 ? static_cast<int>(next() % 100000) : 0;
+        const int ms = start + static_cast<int>(next() % static_cast<std::uint32_t>(spread)) + far;
+        counts.Add(ms);
+        times.push_back(ms);
+        if (i % 57 != 0) continue;
+        std::vector<int> sorted = times;
+        std::sort(sorted.begin(), sorted.end());
+        for (const int p : {1, 50, 95, 100}) {
+          const std::size_t rank = std::max<std::size_t>(1, (p * sorted.size() + 99) / 100);
+          EXPECT_EQ(counts.Percentile(p), sorted[rank - 1]) << spread << " " << start << " " << p;
+        }
+        EXPECT_EQ(counts.Max(), sorted.back());
+      }
+    }
+  }
+  EXPECT_EQ(ResponseCounts().Percentile(50), std::nullopt);
+  EXPECT_EQ(ResponseCounts().Max(), std::nullopt);
 }
 
 TEST_F(ReportTest, ExportIsOneCsvRowPerMeasurement) {
