@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "measure/clock.h"
-#include "ui/echo_runner.h"
+#include "service/echo_runner.h"
 #include "ui/form1.h"
 
 namespace {

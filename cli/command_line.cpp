@@ -287,56 +287,126 @@ std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& a
   return kept;
 }
 
+std::optional<MetricsAddress> ParseMetricsAddress(std::string_view text) {
+  MetricsAddress where;
+  std::string_view port = text;
+  if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+    std::string_view address = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (address.starts_with('[') && address.ends_with(']')) {
+      address = address.substr(1, address.size() - 2);
+    } else if (address.find(':') != std::string_view::npos) {
+      return std::nullopt;  // an IPv6 address goes in brackets
+    }
+    if (address.empty()) return std::nullopt;
+    where.address = std::string(address);
+  }
+  std::string ignored;
+  if (!TakeWhole(port, 1, 65535, "a port", where.port, ignored)) return std::nullopt;
+  return where;
+}
+
 CommandLine ParseCommandLine(const std::vector<std::string>& all_arguments) {
   std::vector<std::string> arguments = WithoutToolkitOptions(all_arguments);
   CommandLine line;
-  // --history FILE first: the file of the window, or of --report and --export that follow.
-  if (!arguments.empty() &&
-      (arguments.front() == "--history" || arguments.front().starts_with("--history="))) {
-    std::string file;
-    if (arguments.front() != "--history") {
-      file = arguments.front().substr(std::string_view("--history=").size());
+  // The options that come before the host, or before --report and --export: --history FILE (the
+  // file of the window, or of the report), the metrics and the headless mode.
+  std::string history;
+  std::optional<MetricsAddress> metrics_listen;
+  std::string metrics_file;
+  bool headless = false;
+  bool quiet = false;
+  bool measuring_options = false;  // an option that only a measuring program takes
+  auto usage_error = [&line](std::string error) {
+    line = CommandLine{};
+    line.mode = CommandLine::Mode::kUsageError;
+    line.error = std::move(error);
+    return line;
+  };
+  while (!arguments.empty()) {
+    const std::string first = arguments.front();
+    if (first == "--headless" || first == "--quiet") {
+      (first == "--headless" ? headless : quiet) = true;
+      arguments.erase(arguments.begin());
+      continue;
+    }
+    std::string name;
+    for (const std::string_view valued : {"--history", "--metrics-listen", "--metrics-file"}) {
+      if (first == valued || first.starts_with(std::string(valued) + "=")) name = valued;
+    }
+    if (name.empty()) break;
+    std::string value;
+    if (first != name) {
+      value = first.substr(name.size() + 1);
       arguments.erase(arguments.begin());
     } else if (arguments.size() > 1) {
-      file = arguments[1];
+      value = arguments[1];
       arguments.erase(arguments.begin(), arguments.begin() + 2);
+    } else {
+      arguments.clear();
     }
-    if (file.empty()) {
-      line.mode = CommandLine::Mode::kUsageError;
-      line.error = "--history needs a file";
-      return line;
-    }
-    line = ParseCommandLine(arguments);
-    if (line.mode == CommandLine::Mode::kReport || line.mode == CommandLine::Mode::kExport) {
-      line.query.files.insert(line.query.files.begin(), file);
-      if (line.mode == CommandLine::Mode::kExport && line.query.files.size() > 1) {
-        line.mode = CommandLine::Mode::kUsageError;
-        line.error = "--export reads one history file: '" + line.query.files[1] + "'";
+    if (name == "--history") {
+      if (value.empty()) return usage_error("--history needs a file");
+      history = value;
+    } else if (name == "--metrics-file") {
+      if (value.empty()) return usage_error("--metrics-file needs a file");
+      metrics_file = value;
+      measuring_options = true;
+    } else {
+      metrics_listen = ParseMetricsAddress(value);
+      if (!metrics_listen) {
+        return usage_error("--metrics-listen needs PORT, ADDRESS:PORT or [IPV6]:PORT: '" + value +
+                           "'");
       }
+      measuring_options = true;
     }
-    line.history = file;
-    return line;
   }
   if (!arguments.empty()) {
     const std::string& first = arguments.front();
+    bool found = false;
     for (const Option& option : kOptions) {
       if (first == option.name || (!option.short_name.empty() && first == option.short_name)) {
         option.handle({arguments.begin() + 1, arguments.end()}, line);
-        return line;
+        found = true;
+        break;
       }
     }
-    if (first.size() > 1 && first[0] == '-') {
-      line.mode = CommandLine::Mode::kUsageError;
-      line.error = "unrecognized option '" + first + "'";
-      return line;
+    if (!found && first.size() > 1 && first[0] == '-') {
+      return usage_error("unrecognized option '" + first + "'");
     }
+    if (!found) line.host = JoinArguments(arguments);
   }
-  line.host = JoinArguments(arguments);
+  if (line.mode == CommandLine::Mode::kUsageError) return line;
+  const bool measuring = line.mode == CommandLine::Mode::kWindow;
+  if ((headless || quiet || measuring_options) && !measuring) {
+    return usage_error(headless || quiet ? "--headless and --quiet measure a HOST: no other mode"
+                                         : "--metrics-listen and --metrics-file go with a window "
+                                           "or --headless");
+  }
+  if (quiet && !headless) return usage_error("--quiet goes with --headless");
+  if (headless) {
+    if (line.host.empty()) return usage_error("--headless needs a host");
+    line.mode = CommandLine::Mode::kHeadless;
+  }
+  line.metrics_listen = metrics_listen;
+  line.metrics_file = metrics_file;
+  line.quiet = quiet;
+  if (!history.empty()) {
+    if (line.mode == CommandLine::Mode::kReport || line.mode == CommandLine::Mode::kExport) {
+      line.query.files.insert(line.query.files.begin(), history);
+      if (line.mode == CommandLine::Mode::kExport && line.query.files.size() > 1) {
+        return usage_error("--export reads one history file: '" + line.query.files[1] + "'");
+      }
+    }
+    line.history = history;
+  }
   return line;
 }
 
 std::string UsageText(std::string_view history_file) {
-  std::string text = "Usage: trelvane [--history FILE] [HOST]\n";
+  std::string text =
+      "Usage: trelvane [--history FILE] [METRICS] [HOST]\n"
+      "  or:  trelvane --headless [--quiet] [--history FILE] [METRICS] HOST\n";
   for (const Option& option : kOptions) {
     if (option.argument.empty()) continue;
     text +=
@@ -360,6 +430,20 @@ std::string UsageText(std::string_view history_file) {
           "the history file to use instead of the default, for the window, --report and "
           "--export (given first); each file has its own lock, so windows with files of their "
           "own measure several hosts at once",
+          text);
+  HelpRow("      --headless",
+          "measure HOST as the window does (the same bursts, history and alerts) with no display: "
+          "each measurement line on stdout; ends on SIGTERM or SIGINT",
+          text);
+  HelpRow("      --quiet", "with --headless: print nothing but errors", text);
+  text += "METRICS: --metrics-listen [ADDRESS:]PORT and --metrics-file PATH, either or both:\n";
+  HelpRow("      --metrics-listen [ADDRESS:]PORT",
+          "serve the figures at http://ADDRESS:PORT/metrics for Prometheus (ADDRESS 127.0.0.1 "
+          "unless given; [::1] for IPv6)",
+          text);
+  HelpRow("      --metrics-file PATH",
+          "write the same figures to PATH after each measurement, whole (for node_exporter's "
+          "textfile collector)",
           text);
   for (const Option& option : kOptions) {
     std::string names =

@@ -21,10 +21,19 @@ struct HistoryQuery {
   std::vector<std::string> files;             // none: the history file the window would use
 };
 
+// Where the figures are served: an address (IPv4 or IPv6, as written) and a port.
+struct MetricsAddress {
+  std::string address = "127.0.0.1";
+  int port = 0;
+};
+// "PORT", "ADDRESS:PORT" or "[IPV6]:PORT"; nothing when it is none of these.
+std::optional<MetricsAddress> ParseMetricsAddress(std::string_view text);
+
 // What the command line asks for.
 struct CommandLine {
   enum class Mode {
     kWindow,      // the window; `host` is the target host, empty for none
+    kHeadless,    // the measurement cycle to `host` without a display
     kBurst,       // one burst to `host` on the terminal
     kHelp,        // usage on stdout
     kVersion,     // version on stdout
@@ -35,6 +44,10 @@ struct CommandLine {
   Mode mode = Mode::kWindow;
   std::string host;
   std::string history;  // --history FILE: the window's history file; empty for the default
+  // --metrics-listen: where to serve the figures for Prometheus ("127.0.0.1:9105"); empty: not.
+  std::optional<MetricsAddress> metrics_listen;
+  std::string metrics_file;  // --metrics-file PATH: the same, as a file; empty: not
+  bool quiet = false;        // --headless --quiet: nothing on stdout
   std::string error;
   HistoryQuery query;
 };

@@ -129,6 +129,7 @@ std::optional<int> RunTerminalCommand(const CommandLine& line) {
     case CommandLine::Mode::kExport:
       return RunHistoryCommand(line);
     case CommandLine::Mode::kWindow:
+    case CommandLine::Mode::kHeadless:
       break;
   }
   return std::nullopt;

@@ -9,6 +9,10 @@
 
 namespace trelvane {
 
+// The cycle's rhythm: the first burst a second after a run starts, then one a minute.
+inline constexpr int kFirstTickMs = 1000;
+inline constexpr int kTickMs = 60000;
+
 // The rules of one burst, for the window and the terminal alike:
 //  1. a burst belongs to a run (its generation); a reply that comes back for another run, or after
 //     the burst was dropped (Stop), is not counted;

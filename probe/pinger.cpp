@@ -1,7 +1,9 @@
 #include "probe/pinger.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace trelvane {
@@ -30,10 +32,47 @@ std::string_view StatusWord(EchoStatus status) {
 
 std::string Pinger::Ping(std::string_view host) const { return PingResultFor(host).text; }
 
+std::string AddressText(Address address) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&address);
+  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+}
+
+std::string AddressText(const Ipv6Address& address) {
+  std::array<int, 8> groups{};
+  for (std::size_t i = 0; i < 8; ++i)
+    groups[i] = address.bytes[2 * i] << 8 | address.bytes[2 * i + 1];
+  // The longest run of zero groups, the first of equals, when two or more long.
+  std::size_t best = 8, best_length = 1;
+  for (std::size_t i = 0; i < 8;) {
+    std::size_t j = i;
+    while (j < 8 && groups[j] == 0) ++j;
+    if (j - i > best_length) {
+      best = i;
+      best_length = j - i;
+    }
+    i = j == i ? i + 1 : j;
+  }
+  std::string text;
+  char hex[8];
+  for (std::size_t i = 0; i < 8; ++i) {
+    if (i == best) {
+      text += "::";
+      i += best_length - 1;
+      continue;
+    }
+    if (!text.empty() && text.back() != ':') text += ':';
+    std::snprintf(hex, sizeof(hex), "%x", groups[i]);
+    text += hex;
+  }
+  if (address.scope_id != 0) text += "%" + std::to_string(address.scope_id);
+  return text;
+}
+
 PingResult Pinger::PingResultFor(std::string_view host) const {
   bool no_such_name = false;
   const std::optional<Target> target = ResolveTarget(host, &no_such_name);
-  if (!target) return PingResult{std::string(kErrText), false, no_such_name};
+  if (!target) return PingResult{std::string(kErrText), false, no_such_name, {}};
   EchoReply reply;
   if (target->address6) {
     EchoRequest request;
@@ -45,7 +84,9 @@ PingResult Pinger::PingResultFor(std::string_view host) const {
   } else {
     reply = SendEcho(target->address, kEchoTimeoutMs, kEchoTtl, kEchoPayload);
   }
-  return PingResult{ResultText(ReadReply(reply)), reply.status == EchoStatus::kNotPermitted};
+  return PingResult{
+      ResultText(ReadReply(reply)), reply.status == EchoStatus::kNotPermitted, false,
+      target->address6 ? AddressText(*target->address6) : AddressText(target->address)};
 }
 
 std::optional<Pinger::Target> Pinger::ResolveTarget(std::string_view host,

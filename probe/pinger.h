@@ -33,11 +33,18 @@ struct PingResult {
   // The text is "Err" because the resolver said the name does not exist (for both families):
   // a mistyped host, not a dead link.
   bool no_such_host = false;
+  // The address the request went to ("192.0.2.1", "2001:db8::1"); empty when none was resolved.
+  std::string address;
   bool operator==(const PingResult&) const = default;
 };
 
 // The echo prober. Every call resolves the host afresh and sends one request through the echo
 // service; nothing is kept between calls, so a Pinger may be shared by threads.
+// An address as text: dotted IPv4 (`address` in network byte order), or IPv6 in its shortest
+// form (RFC 5952: lower case, the longest run of two or more zero groups as "::") with "%zone".
+std::string AddressText(Address address);
+std::string AddressText(const Ipv6Address& address);
+
 class Pinger {
  public:
   explicit Pinger(EchoService& service) : service_(service) {}

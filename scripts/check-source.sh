@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 if [ "${1:-}" = --tidy ]; then
   build=$(cd "$2" && pwd)
-  dirs="probe measure history graph alert cli ui"
+  dirs="probe measure history graph alert cli metrics service ui"
   # A unity build's translation units hold several of our files each, and clang-tidy then reads
   # Qt's headers once for all of them; the findings are those of each file all the same.
   units=$(for dir in $dirs; do find "$build/$dir" -path '*/Unity/unity_*.cxx' 2>/dev/null; done)
@@ -25,12 +25,16 @@ if [ "${1:-}" = --tidy ]; then
 fi
 
 failed=0
-files=$(find probe measure history graph alert cli ui tests bench fuzz -name '*.cpp' -o -name '*.h')
+files=$(find probe measure history graph alert cli metrics service ui tests bench fuzz -name '*.cpp' -o -name '*.h')
 if ! clang-format --dry-run -Werror $files; then
   echo "FAILED: run clang-format -i on the files above"; failed=1
 fi
 
-if grep -rn -E '#include <Q|#include "Q' probe measure history graph alert cli; then
+if grep -rn -E '#include <Q|#include "Q' probe measure history graph alert cli metrics; then
   echo "FAILED: the display-free libraries must not include Qt"; failed=1
+fi
+# The measuring service runs where no display is: Qt Core and Network only.
+if grep -rn -E '#include <Q(Widget|Application|GuiApplication|Painter|Pixmap|Image|Icon|SystemTray)' service; then
+  echo "FAILED: service/ must not use the display"; failed=1
 fi
 exit $failed

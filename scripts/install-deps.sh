@@ -12,7 +12,7 @@ packages=(
   librsvg2-bin desktop-file-utils appstream dpkg-dev man-db file lintian
   xvfb xauth xdotool x11-apps x11-utils imagemagick trayer openbox fonts-dejavu-core
   dunst dbus-daemon dbus-bin libnotify-bin qt6-translations-l10n tzdata tesseract-ocr
-  tesseract-ocr-eng chromium
+  tesseract-ocr-eng chromium qt6-httpserver-dev qt6-websockets-dev prometheus prometheus-node-exporter
 )
 
 missing=()

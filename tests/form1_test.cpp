@@ -10,8 +10,8 @@
 
 #include "fake_clock.h"
 #include "graph/axes.h"
+#include "service/echo_runner.h"
 #include "ui/alert_settings.h"
-#include "ui/echo_runner.h"
 #include "ui/graph_picture.h"
 #include "ui/graph_view.h"
 #include "ui/link_alerts.h"
@@ -53,7 +53,7 @@ struct FakeEchoRunner final : EchoRunner {
   void Complete(const std::string& result, bool not_permitted = false, bool no_such_host = false) {
     Done done = std::move(pending.front());
     pending.pop_front();
-    done(PingResult{result, not_permitted, no_such_host});
+    done(PingResult{result, not_permitted, no_such_host, {}});
   }
   std::deque<Done> pending;
   Strings hosts;

@@ -103,7 +103,7 @@ TEST(RunBurstTest, SendsTwentyFourRequestsAndStampsTheLastMinute) {
   const BurstOutcome burst = RunBurst(
       [&] {
         const std::size_t n = seen.size();
-        return PingResult{script.at(n), n == 3};  // one request without the privilege
+        return PingResult{script.at(n), n == 3, false, {}};  // one request without the privilege
       },
       clock, [&](std::string_view r) { seen.emplace_back(r); });
   EXPECT_EQ(seen, script);

@@ -15,7 +15,7 @@
 #endif
 
 #include "history/report_encoding.h"
-#include "ui/echo_runner.h"
+#include "service/echo_runner.h"
 #include "ui/form1_parts.h"
 #include "ui/graph_view.h"
 #include "ui/link_alerts.h"
@@ -113,6 +113,7 @@ void Form1::Stop() {
   alerts_->Reset();
   // A burst under way ends here: the reply it still waits for touches neither the window nor the
   // series when it comes.
+  if (burst_running() && watch_.dropped) watch_.dropped();
   burst_.Drop();
   Timer1->stop();
   Command2->setEnabled(false);
@@ -156,6 +157,7 @@ void Form1::OnReply(unsigned generation, const PingResult& reply) {
   const std::optional<Measurement> so_far = burst_.Count(generation, reply);
   if (!so_far) return;
   if (reply.not_permitted) ping_not_permitted_ = true;
+  if (watch_.replied) watch_.replied(reply);
   series_.AddReply(reply.text);
   series_.SetNewest(*so_far);
   // The yield: the next request, or the end of the burst, runs from the event loop.
@@ -194,6 +196,7 @@ void Form1::FinishBurst() {
   ping_not_permitted_ = burst_.not_permitted();  // the privilege may have been granted since
   no_such_host_ = burst_.no_such_host();
   alerts_->Add(newest, no_such_host_, URL->text());
+  if (watch_.measured) watch_.measured(newest, alerts_->condition());
   ShowStatusOrWarning(QString::fromUtf8(kWaiting));
   update();
 }

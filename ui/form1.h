@@ -3,9 +3,11 @@
 #include <QPoint>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "alert/link_state.h"
 #include "graph/graph.h"
 #include "history/history_file.h"
 #include "history/history_format.h"
@@ -83,6 +85,15 @@ class Form1 : public QWidget {
   // One tick of Timer2, the scroll auto-repeat: moves the offset by the step and redraws.
   void OnTimer2Tick();
 
+  // Told of the cycle as it goes, for the metrics: each counted reply of a burst, each
+  // measurement (after the link's condition took it), and a burst dropped by Stop.
+  struct CycleWatch {
+    std::function<void(const PingResult& reply)> replied;
+    std::function<void(const Measurement& measurement, LinkCondition condition)> measured;
+    std::function<void()> dropped;
+  };
+  void WatchCycle(CycleWatch watch) { watch_ = std::move(watch); }
+
   int scroll_offset() const { return scroll_offset_; }
   // The host the graph's measurements were taken from: the run's, or the replayed run's (empty
   // when the history does not say).
@@ -133,6 +144,7 @@ class Form1 : public QWidget {
   int large_scroll_step_ = kLargeScrollStep;
   unsigned generation_ = 0;
   BurstCycle burst_;
+  CycleWatch watch_;
   MeasurementSeries series_;
   HistoryFile history_;
   bool history_failed_ = false;

@@ -10,10 +10,12 @@
 #include <QString>
 #include <QWidget>
 
+#include "measure/burst_cycle.h"
+
 namespace trelvane::form1 {
 
-constexpr int kFirstTickMs = 1000;
-constexpr int kTickMs = 60000;
+using trelvane::kFirstTickMs;
+using trelvane::kTickMs;
 constexpr int kScrollTickMs = 50;
 constexpr long kBlack = 0;
 constexpr long kBurstColour = 192;       // dark red

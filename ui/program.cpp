@@ -10,19 +10,23 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/terminal.h"
 #include "history/history_format.h"
 #include "history/history_location.h"
+#include "measure/numbers.h"
 #include "probe/pinger.h"
 #include "probe/system_echo_service.h"
+#include "service/echo_runner.h"
+#include "service/headless.h"
+#include "service/history_lock.h"
 #include "ui/alert_settings.h"
-#include "ui/echo_runner.h"
 #include "ui/form1.h"
-#include "ui/history_lock.h"
 #include "ui/systray.h"
 
 namespace trelvane {
@@ -45,6 +49,34 @@ class StartupTrace {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// No display could be opened: one line that says what works without one.
+int NoDisplay() {
+  std::fputs(
+      "trelvane: no display to open the window on; without one, measure with "
+      "\"trelvane --headless HOST\", send one burst with \"trelvane --burst HOST\", or read "
+      "the history with \"trelvane --report\"\n",
+      stderr);
+  return 1;
+}
+
+// Whether a window can be tried: a display named, or a platform chosen (offscreen, vnc, ...).
+bool DisplayReachable() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+void TellFatal(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type != QtFatalMsg) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    return;
+  }
+  std::fprintf(stderr, "trelvane: %s\n", message.toLocal8Bit().constData());
+  std::_Exit(NoDisplay());
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
@@ -54,7 +86,13 @@ int RunProgram(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const CommandLine line = ParseCommandLine(arguments);
   if (const std::optional<int> status = RunTerminalCommand(line)) return *status;
+  if (line.mode == CommandLine::Mode::kHeadless) return RunHeadless(argc, argv, line);
+  if (!DisplayReachable()) return NoDisplay();
+  // Qt ends the program when it cannot open the display after all (an X server that refuses):
+  // the same one line, and status 1.
+  qInstallMessageHandler(TellFatal);
   QApplication application(argc, argv);
+  qInstallMessageHandler(nullptr);
   trace.Step("Qt and its platform");
   // Qt keeps the pictures it scales and draws for 30 s and then wakes to let them go, after every
   // repaint; this small window draws its few pictures again instead, and sleeps between bursts.
@@ -107,6 +145,28 @@ int RunProgram(int argc, char** argv) {
     trace.Step("window sent to the screen");
   }
   form.BuildControls();
+  // The figures for Prometheus, when asked for: the window's cycle feeds them.
+  std::optional<MetricsOutput> metrics;
+  if (line.metrics_listen || !line.metrics_file.empty()) {
+    metrics.emplace(line.host);
+    std::string error;
+    if (!metrics->Start(line, error)) {
+      std::cerr << "trelvane: " << error << "\n";
+      return 1;
+    }
+    Metrics& figures = metrics->metrics();
+    form.WatchCycle(
+        {[&figures](const PingResult& reply) { figures.AddReply(reply.text, reply.address); },
+         [&metrics, &form](const Measurement& m, LinkCondition condition) {
+           // The host the run measures: the one typed before Start.
+           metrics->metrics().SetTarget(form.shown_host().toStdString());
+           metrics->metrics().AddMeasurement(
+               ParseWholeNumber(m.loss).value_or(100), ParseWholeNumber(m.response).value_or(0),
+               static_cast<std::int64_t>(std::time(nullptr)), condition);
+           metrics->Published();
+         },
+         [&figures] { figures.DropBurst(); }});
+  }
   QObject::connect(&form, &Form1::Closed, &application, &QApplication::quit);
   QObject::connect(&lock, &HistoryLock::ShowRequested, &form, &Form1::BringToFront);
   trace.Step("controls built");

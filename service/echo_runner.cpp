@@ -1,4 +1,4 @@
-#include "ui/echo_runner.h"
+#include "service/echo_runner.h"
 
 #include <QMetaObject>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "ui/history_lock.h"
+#include "service/history_lock.h"
 
 #include <fcntl.h>
 #include <poll.h>

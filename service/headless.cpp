@@ -1,0 +1,200 @@
+#include "service/headless.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+
+#include "history/history_format.h"
+#include "history/history_location.h"
+#include "measure/numbers.h"
+#include "probe/system_echo_service.h"
+#include "service/history_lock.h"
+#include "service/metrics_server.h"
+
+namespace trelvane {
+namespace {
+
+// SIGTERM and SIGINT, turned into an event of the loop through a socket pair.
+int signal_socket[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(signal_socket[1], &byte, 1);
+}
+
+}  // namespace
+
+MetricsOutput::MetricsOutput(std::string target) { metrics_.SetTarget(std::move(target)); }
+
+MetricsOutput::~MetricsOutput() = default;
+
+bool MetricsOutput::Start(const CommandLine& line, std::string& error) {
+  file_ = line.metrics_file;
+  if (line.metrics_listen) {
+    server_ = std::make_unique<MetricsServer>(
+        [this](bool open_metrics) { return metrics_.Exposition(open_metrics, kProgramVersion); });
+    if (!server_->Listen(*line.metrics_listen, error)) {
+      error = "cannot serve metrics at " + line.metrics_listen->address + ":" +
+              std::to_string(line.metrics_listen->port) + ": " + error;
+      server_.reset();
+      return false;
+    }
+  }
+  Published();  // the file is there from the start
+  return true;
+}
+
+void MetricsOutput::Published() {
+  if (file_.empty()) return;
+  const std::optional<std::string> error =
+      WriteFileWhole(file_, metrics_.Exposition(false, kProgramVersion));
+  if (error && !file_failed_) {
+    std::fprintf(stderr, "trelvane: cannot write %s: %s\n", file_.c_str(), error->c_str());
+  }
+  file_failed_ = error.has_value();
+}
+
+HeadlessRun::HeadlessRun(const Clock& clock, EchoRunner& echo, HistoryFile& history,
+                         std::string host, bool quiet, MetricsOutput& metrics)
+    : clock_(clock),
+      echo_(echo),
+      history_(history),
+      host_(std::move(host)),
+      quiet_(quiet),
+      metrics_(metrics),
+      burst_(clock) {
+  timer_.setTimerType(Qt::PreciseTimer);
+  connect(&timer_, &QTimer::timeout, this, &HeadlessRun::Tick);
+}
+
+void HeadlessRun::Start() {
+  Write(history_.Append(StartupMarker(clock_.Now(), clock_.separators())));
+  Write(history_.AppendRunHeader(RunHeader(clock_.Now(), clock_.separators()), host_));
+  link_.Reset();
+  timer_.setInterval(kFirstTickMs);
+  timer_.start();
+}
+
+void HeadlessRun::Stop() {
+  ++generation_;
+  burst_.Drop();
+  metrics_.metrics().DropBurst();
+  timer_.stop();
+}
+
+void HeadlessRun::Tick() {
+  // A burst still under way (a very slow name lookup): never two at once.
+  if (burst_.running(generation_)) return;
+  if (timer_.interval() != kTickMs) timer_.setInterval(kTickMs);
+  burst_.Begin(generation_);
+  SendNextRequest();
+}
+
+void HeadlessRun::SendNextRequest() {
+  const unsigned generation = generation_;
+  QPointer<HeadlessRun> self(this);
+  echo_.Ping(host_, [self, generation](const PingResult& result) {
+    if (self) self->OnReply(generation, result);
+  });
+}
+
+void HeadlessRun::OnReply(unsigned generation, const PingResult& reply) {
+  const std::optional<Measurement> so_far = burst_.Count(generation, reply);
+  if (!so_far) return;
+  metrics_.metrics().AddReply(reply.text, reply.address);
+  if (burst_.Advance()) {
+    SendNextRequest();
+  } else {
+    FinishBurst(*so_far);
+  }
+}
+
+void HeadlessRun::FinishBurst(const Measurement& measurement) {
+  const std::string line = MeasurementLine(measurement);
+  Write(history_.AppendMeasurement(line));
+  if (!quiet_) {
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  if (burst_.not_permitted()) {
+    std::fprintf(stderr,
+                 "trelvane: no ICMP socket may be opened; allow it with sysctl -w "
+                 "net.ipv4.ping_group_range=\"0 2147483647\"\n");
+  }
+  const bool no_such_host = burst_.no_such_host();
+  if (no_such_host) std::fprintf(stderr, "trelvane: %s: no such host\n", host_.c_str());
+  if (const std::optional<LinkEvent> event = link_.Add(measurement, no_such_host)) {
+    const AlertText text = AlertTextOf(*event, host_);
+    std::fprintf(stderr, "trelvane: %s. %s\n", text.summary.c_str(), text.body.c_str());
+  }
+  metrics_.metrics().AddMeasurement(ParseWholeNumber(measurement.loss).value_or(100),
+                                    ParseWholeNumber(measurement.response).value_or(0),
+                                    static_cast<std::int64_t>(std::time(nullptr)),
+                                    link_.condition());
+  metrics_.Published();
+}
+
+void HeadlessRun::Write(const WriteResult& result) {
+  if (result.ok) {
+    write_failed_ = false;
+    return;
+  }
+  // The run goes on; the figures still reach stdout and the metrics.
+  if (!write_failed_) {
+    std::fprintf(stderr, "trelvane: cannot write %s: %s\n", history_.path().c_str(),
+                 result.error.c_str());
+  }
+  write_failed_ = true;
+}
+
+int RunHeadless(int argc, char** argv, const CommandLine& line) {
+  QCoreApplication application(argc, argv);
+  const std::string history_path =
+      line.history.empty() ? SystemHistoryLocation().path : line.history;
+  if (line.history.empty()) MakeFolderFor(history_path);
+  HistoryLock lock(QString::fromStdString(history_path));
+  if (lock.TryLock() == HistoryLock::State::kHeldElsewhere) {
+    std::fprintf(stderr,
+                 "trelvane: %s is in use by a running program (process %lld); give each its own "
+                 "history file: trelvane --headless --history FILE HOST\n",
+                 history_path.c_str(), static_cast<long long>(lock.HolderPid()));
+    return kHistoryInUseExitStatus;
+  }
+  MetricsOutput metrics(line.host);
+  std::string error;
+  if (!metrics.Start(line, error)) {
+    std::fprintf(stderr, "trelvane: %s\n", error.c_str());
+    return 1;
+  }
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_socket) != 0) {
+    std::perror("trelvane: socketpair");
+    return 1;
+  }
+  QSocketNotifier stop_signals(signal_socket[0], QSocketNotifier::Read);
+  QObject::connect(&stop_signals, &QSocketNotifier::activated, &application,
+                   &QCoreApplication::quit);
+  struct sigaction action = {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+
+  const SystemClock clock;
+  ThreadedEchoRunner echo(MakeSystemEchoService());
+  HistoryFile history(history_path);
+  HeadlessRun run(clock, echo, history, line.host, line.quiet, metrics);
+  run.Start();
+  application.exec();
+  run.Stop();
+  std::fflush(stdout);
+  // The lock goes with the objects; a request still waiting for its timeout is not waited for.
+  return 0;
+}
+
+}  // namespace trelvane
