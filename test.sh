@@ -17,7 +17,7 @@ scripts/check-source.sh
 
 phase "build"
 # The program first: the alerts test (four minutes of its real one-minute cycle, mostly waiting)
-# starts on it while the rest builds.
+# and the metrics lab start on it while the rest builds.
 BUILD_TARGET=trelvane scripts/build.sh build
 
 # The sanitizer build, then the fuzzer's, beside the tests of the normal one. The sanitizer build
@@ -38,9 +38,12 @@ trap 'jobs -p | xargs -r kill 2>/dev/null; rm -rf "$log" "$corpus"' EXIT
 asan_build=$!
 tests/desktop/alerts.sh build >"$log/alerts" 2>&1 &
 alerts=$!
+# So does the metrics lab (75 s of headless measuring, scraped by Prometheus).
+tests/network/run_metrics_lab.sh build . >"$log/metrics" 2>&1 &
+metrics_lab=$!
 scripts/build.sh build
 phase "tests"
-(cd build && ctest --output-on-failure -j 2)
+(cd build && ctest --output-on-failure -j 2 -E '^metrics_lab$')
 
 phase "installed tree and Debian package"
 scripts/check-package.sh build
@@ -75,6 +78,11 @@ wait "$alerts" || alerts_status=$?
 [ $alerts_status = 0 ] || [ $alerts_status = 77 ] || { cat "$log/alerts"; exit 1; }
 echo "Alerts end to end:"
 grep -E '^(ok|all done|SKIPPED)' "$log/alerts"
+metrics_status=0
+wait "$metrics_lab" || metrics_status=$?
+[ $metrics_status = 0 ] || [ $metrics_status = 77 ] || { cat "$log/metrics"; exit 1; }
+echo "Headless programs, Prometheus and node_exporter:"
+grep -E '^(ok|SKIPPED)' "$log/metrics" | grep -v "node_exporter gives trelvane_response_seconds_bucket"
 echo "clang-tidy: no finding"
 echo "Windows cross build (mingw-w64):"
 tail -n 3 "$log/mingw-build"

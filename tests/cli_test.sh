@@ -17,7 +17,21 @@ check() {  # check NAME EXPECTED_STATUS STDOUT_PATTERN STDERR_PATTERN -- ARGS...
     echo "ok $name"
   fi
 }
-check help 0 '^Usage: trelvane \[--history FILE\] \[HOST\]' '^$' -- --help
+check help 0 '^Usage: trelvane \[--history FILE\] \[METRICS\] \[HOST\]' '^$' -- --help
+# No display: one line that names what works without one, status 1 (not Qt's abort); the same for
+# an X server that is not there.
+check no-display 1 '^$' '^trelvane: no display.*--headless HOST.*--burst HOST.*--report"$' -- \
+  127.0.0.1
+DISPLAY=:97 check display-refused 1 '^$' '^trelvane: no display.*--headless HOST' -- 127.0.0.1
+[ "$(DISPLAY=:97 "$program" 127.0.0.1 2>&1 | wc -l)" = 1 ] || { echo "FAILED: not one line"; failed=1; }
+check headless-needs-host 2 '^$' '--headless needs a host' -- --headless
+check quiet-needs-headless 2 '^$' '--quiet goes with --headless' -- --quiet host
+check headless-is-no-report 2 '^$' 'no other mode' -- --headless --report
+check metrics-bad-address 2 '^$' 'needs PORT, ADDRESS:PORT' -- --metrics-listen ::1:80 host
+check metrics-bad-port 2 '^$' "'x:70000'" -- --headless --metrics-listen x:70000 host
+check metrics-not-for-reports 2 '^$' 'go with a window' -- --metrics-file m --report
+check metrics-address-taken 1 '^$' 'cannot serve metrics at 192.0.2.1:9' -- \
+  --headless --history "$tmp/h.txt" --metrics-listen 192.0.2.1:9 host
 XDG_DATA_HOME=/somewhere check help-names-the-history-file 0 \
   '^History file here: /somewhere/trelvane/trelvane.txt' '^$' -- --help
 check version 0 "^trelvane $2\$" '^$' -- --version

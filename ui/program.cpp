@@ -68,13 +68,21 @@ bool DisplayReachable() {
   return false;
 }
 
-void TellFatal(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type != QtFatalMsg) {
+// Qt's messages while it opens the display: kept, and told only when it did (a display that
+// cannot be opened is told in one line instead of Qt's several).
+std::vector<std::pair<QtMsgType, QString>> opening_messages;
+
+void HoldWhileOpening(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtFatalMsg) std::_Exit(NoDisplay());
+  opening_messages.emplace_back(type, message);
+}
+
+void TellHeldMessages() {
+  qInstallMessageHandler(nullptr);
+  for (const auto& [type, message] : opening_messages) {
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    return;
   }
-  std::fprintf(stderr, "trelvane: %s\n", message.toLocal8Bit().constData());
-  std::_Exit(NoDisplay());
+  opening_messages.clear();
 }
 
 }  // namespace
@@ -90,9 +98,9 @@ int RunProgram(int argc, char** argv) {
   if (!DisplayReachable()) return NoDisplay();
   // Qt ends the program when it cannot open the display after all (an X server that refuses):
   // the same one line, and status 1.
-  qInstallMessageHandler(TellFatal);
+  qInstallMessageHandler(HoldWhileOpening);
   QApplication application(argc, argv);
-  qInstallMessageHandler(nullptr);
+  TellHeldMessages();
   trace.Step("Qt and its platform");
   // Qt keeps the pictures it scales and draws for 30 s and then wakes to let them go, after every
   // repaint; this small window draws its few pictures again instead, and sleeps between bursts.
