@@ -15,7 +15,7 @@ root=$tmp/root/usr
 for file in bin/trelvane share/applications/trelvane.desktop \
   share/metainfo/io.trelvane.Trelvane.metainfo.xml share/man/man1/trelvane.1.gz \
   share/icons/hicolor/scalable/apps/trelvane.svg share/doc/trelvane/copyright \
-  share/doc/trelvane/changelog.Debian.gz; do
+  share/doc/trelvane/changelog.Debian.gz lib/systemd/user/trelvane-headless@.service; do
   [ -f "$root/$file" ] || { echo "FAILED: $file is not installed"; exit 1; }
 done
 # The sizes the build renders, as ui/CMakeLists.txt lists them.
@@ -28,6 +28,16 @@ done
 desktop-file-validate "$root/share/applications/trelvane.desktop"
 appstreamcli validate --no-net "$root/share/metainfo/io.trelvane.Trelvane.metainfo.xml"
 man --warnings -l "$root/share/man/man1/trelvane.1.gz" >/dev/null
+# The service unit as the user's session manager reads it (where systemd is installed): nothing
+# but the absence of the program and its manual from this machine's /usr may be reported.
+if command -v systemd-analyze >/dev/null; then
+  unit=$tmp/trelvane-headless@192.0.2.1.service
+  cp "$root/lib/systemd/user/trelvane-headless@.service" "$unit"
+  if XDG_RUNTIME_DIR=$tmp systemd-analyze verify --user "$unit" 2>&1 |
+    grep -v -E 'Command /usr/bin/trelvane is not executable|man trelvane\(1\)'; then
+    echo "FAILED: systemd-analyze verify"; exit 1
+  fi
+fi
 echo "installed tree: ok"
 
 rm -f "$build"/trelvane_*.deb
