@@ -32,32 +32,59 @@ void OnSignal(int) {
 
 MetricsOutput::MetricsOutput(std::string target) { metrics_.SetTarget(std::move(target)); }
 
-MetricsOutput::~MetricsOutput() = default;
+MetricsOutput::~MetricsOutput() {
+  if (anchor_ == nullptr) return;
+  QMetaObject::invokeMethod(
+      anchor_, [this] { delete server_; }, Qt::BlockingQueuedConnection);
+  anchor_->deleteLater();
+  thread_.quit();
+  thread_.wait();
+}
 
 bool MetricsOutput::Start(const CommandLine& line, std::string& error) {
   file_ = line.metrics_file;
-  if (line.metrics_listen) {
-    server_ = std::make_unique<MetricsServer>(
-        [this](bool open_metrics) { return metrics_.Exposition(open_metrics, kProgramVersion); });
-    if (!server_->Listen(*line.metrics_listen, error)) {
-      error = "cannot serve metrics at " + line.metrics_listen->address + ":" +
-              std::to_string(line.metrics_listen->port) + ": " + error;
-      server_.reset();
-      return false;
-    }
+  Published();  // the texts, and the file, are there from the start
+  if (!line.metrics_listen) return true;
+  thread_.setObjectName("metrics");
+  thread_.start();
+  anchor_ = new QObject;
+  anchor_->moveToThread(&thread_);
+  bool listening = false;
+  std::shared_ptr<Texts> texts = texts_;
+  QMetaObject::invokeMethod(
+      anchor_,
+      [&] {
+        server_ = new MetricsServer([texts](bool open_metrics) {
+          const std::lock_guard<std::mutex> lock(texts->mutex);
+          return open_metrics ? texts->open_metrics : texts->prometheus;
+        });
+        listening = server_->Listen(*line.metrics_listen, error);
+        if (!listening) {
+          delete server_;
+          server_ = nullptr;
+        }
+      },
+      Qt::BlockingQueuedConnection);
+  if (!listening) {
+    error = "cannot serve metrics at " + line.metrics_listen->address + ":" +
+            std::to_string(line.metrics_listen->port) + ": " + error;
   }
-  Published();  // the file is there from the start
-  return true;
+  return listening;
 }
 
 void MetricsOutput::Published() {
-  if (file_.empty()) return;
-  const std::optional<std::string> error =
-      WriteFileWhole(file_, metrics_.Exposition(false, kProgramVersion));
-  if (error && !file_failed_) {
-    std::fprintf(stderr, "trelvane: cannot write %s: %s\n", file_.c_str(), error->c_str());
+  std::string prometheus = metrics_.Exposition(false, kProgramVersion);
+  std::string open_metrics = metrics_.Exposition(true, kProgramVersion);
+  if (!file_.empty()) {
+    const std::optional<std::string> error = WriteFileWhole(file_, prometheus);
+    if (error && !file_failed_) {
+      std::fprintf(stderr, "trelvane: cannot write %s: %s\n", file_.c_str(), error->c_str());
+    }
+    file_failed_ = error.has_value();
   }
-  file_failed_ = error.has_value();
+  const std::lock_guard<std::mutex> lock(texts_->mutex);
+  texts_->prometheus = std::move(prometheus);
+  texts_->open_metrics = std::move(open_metrics);
 }
 
 HeadlessRun::HeadlessRun(const Clock& clock, EchoRunner& echo, HistoryFile& history,
@@ -92,6 +119,7 @@ void HeadlessRun::Tick() {
   // A burst still under way (a very slow name lookup): never two at once.
   if (burst_.running(generation_)) return;
   if (timer_.interval() != kTickMs) timer_.setInterval(kTickMs);
+  burst_trace_.Began();
   burst_.Begin(generation_);
   SendNextRequest();
 }
@@ -116,6 +144,7 @@ void HeadlessRun::OnReply(unsigned generation, const PingResult& reply) {
 }
 
 void HeadlessRun::FinishBurst(const Measurement& measurement) {
+  burst_trace_.Ended();
   const std::string line = MeasurementLine(measurement);
   Write(history_.AppendMeasurement(line));
   if (!quiet_) {

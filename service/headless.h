@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QThread>
 #include <QTimer>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -12,6 +14,7 @@
 #include "measure/burst_cycle.h"
 #include "measure/clock.h"
 #include "metrics/metrics.h"
+#include "service/burst_trace.h"
 #include "service/echo_runner.h"
 
 namespace trelvane {
@@ -20,6 +23,8 @@ class MetricsServer;
 
 // The figures for Prometheus of a measuring program, window or headless: served at
 // --metrics-listen and written to --metrics-file after each measurement.
+// The server runs on a thread of its own and hands out the texts made at the last measurement:
+// scrapers, however many, never hold up the measurement cycle's replies.
 class MetricsOutput {
  public:
   explicit MetricsOutput(std::string target);
@@ -27,13 +32,21 @@ class MetricsOutput {
   // Starts what the command line asks for; false with `error` when the address cannot be taken.
   bool Start(const CommandLine& line, std::string& error);
   Metrics& metrics() { return metrics_; }
-  // After a measurement: the file, when asked for, is written again (a failure is told on stderr
-  // once until it works again).
+  // After a measurement: the texts served are made again, and the file, when asked for, written
+  // again (a failure is told on stderr once until it works again).
   void Published();
 
  private:
+  struct Texts {
+    std::mutex mutex;
+    std::string prometheus;
+    std::string open_metrics;
+  };
   Metrics metrics_;
-  std::unique_ptr<MetricsServer> server_;
+  std::shared_ptr<Texts> texts_ = std::make_shared<Texts>();
+  QThread thread_;
+  QObject* anchor_ = nullptr;        // lives on thread_: what runs there is queued to it
+  MetricsServer* server_ = nullptr;  // made, used and deleted on thread_
   std::string file_;
   bool file_failed_ = false;
 };
@@ -67,6 +80,7 @@ class HeadlessRun final : public QObject {
   MetricsOutput& metrics_;
   QTimer timer_;
   BurstCycle burst_;
+  BurstTrace burst_trace_;
   unsigned generation_ = 1;
   LinkState link_;
   std::optional<Measurement> so_far_;

@@ -18,7 +18,7 @@ class BoundedTcpServer final : public QTcpServer {
   Q_OBJECT
 
  public:
-  static constexpr int kMaxConnections = 32;
+  static constexpr int kMaxConnections = 256;
   static constexpr int kIdleMs = 10000;
   explicit BoundedTcpServer(QObject* parent = nullptr) : QTcpServer(parent) {}
   // A request was answered on `socket`: its time starts again.

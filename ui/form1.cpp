@@ -139,6 +139,7 @@ void Form1::OnTimer1Tick() {
   SetScrollButtonsEnabled(false);
   Command7->setEnabled(false);
 
+  burst_trace_.Began();
   burst_.Begin(generation_);
   SendNextRequest();
 }
@@ -175,6 +176,7 @@ void Form1::ContinueBurst(unsigned generation) {
 
 void Form1::FinishBurst() {
   const Measurement& newest = *series_.Item(0);
+  burst_trace_.Ended();
   AppendHistoryLine(MeasurementLine(newest), LineKind::kMeasurement);
 
   Label3->setText(QString::fromStdString(newest.loss) + "%");

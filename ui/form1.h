@@ -15,6 +15,7 @@
 #include "measure/clock.h"
 #include "measure/series.h"
 #include "probe/pinger.h"
+#include "service/burst_trace.h"
 
 class QComboBox;
 class QFrame;
@@ -145,6 +146,7 @@ class Form1 : public QWidget {
   unsigned generation_ = 0;
   BurstCycle burst_;
   CycleWatch watch_;
+  BurstTrace burst_trace_;
   MeasurementSeries series_;
   HistoryFile history_;
   bool history_failed_ = false;
