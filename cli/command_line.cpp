@@ -170,7 +170,7 @@ void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, Com
   }
 }
 
-const std::array<Option, 5> kOptions = {{
+const std::array<Option, 6> kOptions = {{
     {"", "--burst", "HOST",
      "send one burst to HOST, print each result and the measurement line, and exit; no window, "
      "nothing written to the history file",
@@ -180,6 +180,18 @@ const std::array<Option, 5> kOptions = {{
        if (line.host.empty()) {
          line.mode = CommandLine::Mode::kUsageError;
          line.error = "--burst needs a host";
+       }
+     }},
+    {"", "--trace", "HOST",
+     "show the path to HOST hop by hop: echo requests with every hop limit from 1 to 30, three "
+     "each, all at once (about 2 s); a line per hop with its address and three round-trip times "
+     "or '*', up to HOST itself",
+     [](const std::vector<std::string>& rest, CommandLine& line) {
+       line.host = JoinArguments(rest);
+       line.mode = CommandLine::Mode::kTrace;
+       if (line.host.empty()) {
+         line.mode = CommandLine::Mode::kUsageError;
+         line.error = "--trace needs a host";
        }
      }},
     {"", "--report", "[OPTIONS] [FILE]",
@@ -500,8 +512,8 @@ std::string UsageText(std::string_view history_file) {
         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one status, cut for the column limit
         " 3  if HOST was given while another window runs on the same history file (started again "
         "without a host, the program brings that window to the front and exits 0),",
-        " 4  if --burst could not send: no ICMP socket may be opened (no privilege),",
-        " 5  if --burst was given a host whose name does not exist."}) {
+        " 4  if --burst or --trace could not send: no ICMP socket may be opened (no privilege),",
+        " 5  if --burst or --trace was given a host whose name does not exist."}) {
     Wrap(status, 0, 4, text);
   }
   text += "\nFull documentation: man trelvane\n";

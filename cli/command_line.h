@@ -35,6 +35,7 @@ struct CommandLine {
     kWindow,      // the window; `host` is the target host, empty for none
     kHeadless,    // the measurement cycle to `host` without a display
     kBurst,       // one burst to `host` on the terminal
+    kTrace,       // one trace to `host` on the terminal
     kHelp,        // usage on stdout
     kVersion,     // version on stdout
     kReport,      // the report of `query` on stdout
@@ -56,9 +57,11 @@ struct CommandLine {
 inline constexpr int kUsageExitStatus = 2;
 // Exit status of a start with a host while another window runs on the same history file.
 inline constexpr int kHistoryInUseExitStatus = 3;
-// Exit status of --burst when no ICMP socket may be opened: no privilege, every request "Err".
+// Exit status of --burst and --trace when no ICMP socket may be opened: no privilege, every
+// request "Err".
 inline constexpr int kNotPermittedExitStatus = 4;
-// Exit status of --burst when the host's name does not exist (the resolver's definite answer).
+// Exit status of --burst and --trace when the host's name does not exist (the resolver's definite
+// answer).
 inline constexpr int kNoSuchHostExitStatus = 5;
 
 // The arguments after the program's name joined by single blanks, outer blanks trimmed: the whole

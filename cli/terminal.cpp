@@ -11,6 +11,7 @@
 #include "history/history_survey.h"
 #include "measure/burst_cycle.h"
 #include "probe/system_echo_service.h"
+#include "probe/trace.h"
 
 namespace trelvane {
 namespace {
@@ -29,6 +30,26 @@ int RunBurstCommand(const std::string& host) {
               << ": no such host (the resolver says the name does not exist)" << std::endl;
     return kNoSuchHostExitStatus;
   }
+  return 0;
+}
+
+int RunTraceCommand(const std::string& host) {
+  const std::unique_ptr<EchoService> service = MakeSystemEchoService();
+  constexpr int kMaxHops = 30;
+  const TraceResult trace = TraceHost(*service, host, kMaxHops);
+  if (trace.no_such_host) {
+    std::cerr << "trelvane: " << host
+              << ": no such host (the resolver says the name does not exist)" << std::endl;
+    return kNoSuchHostExitStatus;
+  }
+  if (trace.address.empty()) {
+    std::cerr << "trelvane: " << host << ": no address (the resolver did not answer)" << std::endl;
+    return 0;
+  }
+  if (trace.not_permitted) return kNotPermittedExitStatus;
+  std::cout << "trace to " << host << " (" << trace.address << "), " << kMaxHops << " hops max"
+            << std::endl;
+  for (const TraceHop& hop : trace.hops) std::cout << HopLine(hop) << std::endl;
   return 0;
 }
 
@@ -125,6 +146,8 @@ std::optional<int> RunTerminalCommand(const CommandLine& line) {
       return kUsageExitStatus;
     case CommandLine::Mode::kBurst:
       return RunBurstCommand(line.host);
+    case CommandLine::Mode::kTrace:
+      return RunTraceCommand(line.host);
     case CommandLine::Mode::kReport:
     case CommandLine::Mode::kExport:
       return RunHistoryCommand(line);

@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace trelvane {
 
@@ -53,11 +55,34 @@ struct EchoRequest {
 };
 
 struct EchoReply {
+  EchoReply() = default;
+  explicit EchoReply(EchoStatus status_, std::uint32_t round_trip_ms_ = 0)
+      : status(status_), round_trip_ms(round_trip_ms_) {}
   EchoStatus status = EchoStatus::kNoReply;
   // Round-trip time of kSuccess and kTtlExpired, truncated to whole milliseconds.
   std::uint32_t round_trip_ms = 0;
   // The same time in microseconds where the backend measures that finely, else -1.
   std::int64_t round_trip_us = -1;
+  // Who answered, as text ("192.0.2.1", "2001:db8::1"), where the backend tells: the destination
+  // for kSuccess, the router for kTtlExpired and kOther. Empty when unknown.
+  std::string from;
+};
+
+// A trace: echo requests to one destination with every hop limit from 1 to max_ttl,
+// probes_per_hop of each, all in flight at once.
+struct TraceRequest {
+  Address address = kNoAddress;
+  std::optional<Ipv6Address> address6;  // when set, over ICMPv6
+  int max_ttl = 30;
+  int probes_per_hop = 3;
+  int timeout_ms = 2000;  // for each probe, from when it was sent
+  std::string_view payload;
+};
+
+// What became of one probe of a trace.
+struct TraceProbe {
+  int ttl = 0;
+  EchoReply reply;  // kSuccess: the destination answered; kTtlExpired: a router on the way
 };
 
 // The platform's name resolver and ICMP echo service. Implementations keep no state between calls
@@ -86,6 +111,12 @@ class EchoService {
   // Sends one echo request (ICMP, or ICMPv6 to request.address6) and blocks until its outcome is
   // known, at most request.timeout_ms (plus the time to open the socket).
   virtual EchoReply SendEcho(const EchoRequest& request) = 0;
+
+  // Sends every probe of a trace and waits for their outcomes: at most timeout_ms after the last
+  // was sent, and less once every probe is settled. In ttl order, probes_per_hop a hop. This one
+  // sends each probe through SendEcho on a thread of its own; backends that can send them all on
+  // one socket do so.
+  virtual std::vector<TraceProbe> SendTrace(const TraceRequest& request);
 };
 
 }  // namespace trelvane

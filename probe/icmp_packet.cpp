@@ -19,15 +19,6 @@ bool SameBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b)
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
-bool IsError(Family family, std::uint8_t type) {
-  if (family == Family::kV6) {
-    return type == kDestUnreachable6 || type == kPacketTooBig6 || type == kTimeExceeded6 ||
-           type == kParameterProblem6;
-  }
-  return type == kDestUnreachable || type == kSourceQuench || type == kTimeExceeded ||
-         type == kParameterProblem;
-}
-
 // Our identifier, where it is checked, and our sequence.
 bool OursById(const Header& header, const Expected& request) {
   return header.sequence == request.sequence && (!request.id || header.id == *request.id);
@@ -54,6 +45,15 @@ std::optional<Quote> ReadQuote(std::span<const std::uint8_t> quoted, Family fami
 }
 
 }  // namespace
+
+bool IsError(Family family, std::uint8_t type) {
+  if (family == Family::kV6) {
+    return type == kDestUnreachable6 || type == kPacketTooBig6 || type == kTimeExceeded6 ||
+           type == kParameterProblem6;
+  }
+  return type == kDestUnreachable || type == kSourceQuench || type == kTimeExceeded ||
+         type == kParameterProblem;
+}
 
 std::optional<Header> ReadHeader(std::span<const std::uint8_t> message) {
   if (message.size() < kHeaderSize) return std::nullopt;

@@ -81,6 +81,11 @@ std::optional<std::span<const std::uint8_t>> Ipv4Payload(std::span<const std::ui
 // bytes of the original message) quotes the request in flight, to the address it went to.
 bool QuotesRequest(std::span<const std::uint8_t> quoted, const Expected& request);
 
+// Whether a message of this type is an error that may be about a request: destination unreachable,
+// source quench, time exceeded, parameter problem (ICMPv6: unreachable, packet too big, time
+// exceeded, parameter problem). A redirect is none: the request still travels on.
+bool IsError(Family family, std::uint8_t type);
+
 // The status an error of this type and code gives the request it quotes: kTtlExpired for "time
 // exceeded in transit" (the hop limit of IPv6), kOther for any other error.
 EchoStatus ErrorStatus(Family family, std::uint8_t type, std::uint8_t code);

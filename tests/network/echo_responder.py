@@ -15,6 +15,8 @@ each echo request, ICMP or ICMPv6 alike, as the last byte of the address it was 
   9   after 20.5 ms, but only to requests with time-to-live 245 and payload "PINGECHOICMPTEST"
   10  at once with a forged "destination unreachable" that quotes the request's identifier and
       sequence but another destination, then after 20.5 ms with the reply
+  11  at once with two forged "time exceeded in transit": one quotes the request with another
+      identifier, the other another destination; then after 20.5 ms with the reply
 
 Delays count from the kernel's receive stamp, so a responder that wakes late still answers on
 time. While the file FAULT_FILE exists (the environment's TRELVANE_LAB_FAULT_FILE: netlab.sh's
@@ -104,10 +106,12 @@ def answer(sock):
         heapq.heappush(queue, (received + delay_ms / 1000, next(order), sock, sender,
                                destination, summed(message, v6)))
 
-    def error(type_code, elsewhere=False):
+    def error(type_code, elsewhere=False, other_id=False):
         quoted = bytearray(header)
         quoted[-1] = (quoted[-1] + 100 * elsewhere) % 256  # the destination's last byte
-        return bytes(type_code) + bytes(6) + bytes(quoted) + request
+        quoted_request = bytearray(request)
+        quoted_request[4] ^= 0x40 * other_id  # the identifier's high byte
+        return bytes(type_code) + bytes(6) + bytes(quoted) + bytes(quoted_request)
 
     reply = bytes([ECHO_REPLY[v6]]) + request[1:]
     last = destination[-1]
@@ -135,6 +139,10 @@ def answer(sock):
             schedule(20.5, reply)
     elif last == 10:
         schedule(0, error(UNREACHABLE[v6], elsewhere=True))
+        schedule(20.5, reply)
+    elif last == 11:
+        schedule(0, error(TIME_EXCEEDED[v6], other_id=True))
+        schedule(0, error(TIME_EXCEEDED[v6], elsewhere=True))
         schedule(20.5, reply)
 
 
