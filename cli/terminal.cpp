@@ -108,7 +108,11 @@ int RunHistoryCommand(const CommandLine& line) {
         return *status;
       }
     }
-    for (HostReport& report : of_file) reports.push_back(std::move(report));
+    // The traces taken during the outages, from the traces file beside the history.
+    for (HostReport& report : of_file) {
+      AttachTraces(report.report, path);
+      reports.push_back(std::move(report));
+    }
   }
   WriteReports(reports, query.options, query.format, stdout);
   return 0;

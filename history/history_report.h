@@ -10,6 +10,7 @@
 
 #include "history/history_store.h"
 #include "history/measurement_reader.h"
+#include "history/trace_file.h"
 #include "measure/calendar.h"
 
 namespace trelvane {
@@ -19,6 +20,8 @@ struct MeasuredStretch {
   Instant first;        // its first measurement
   Instant last;         // and its last
   std::size_t run = 0;  // the run it belongs to: its place in Report::runs
+  // Of an outage: the trace taken during it, its place in Report::traces (AttachTraces).
+  std::optional<std::size_t> trace;
   // Its length: from the first measurement's minute to the last's, both counted, in real minutes
   // (across a change of the clocks too).
   std::int64_t minutes() const { return last.utc() - first.utc() + 1; }
@@ -113,6 +116,7 @@ struct Report {
   std::int64_t clean = 0;      // loss 0
   std::int64_t loss_sum = 0;
   std::vector<MeasuredStretch> outages;   // loss 100
+  std::vector<StoredTrace> traces;        // taken during the outages (AttachTraces)
   std::vector<MeasuredStretch> episodes;  // loss at or above the threshold
   std::vector<Gap> gaps;
   Instant first;
@@ -150,7 +154,11 @@ struct StretchRow {
   std::size_t run = 0;  // its place in Report::runs
   // Of a merged loss episode: the minutes of loss in it (its length counts the minutes between).
   std::int64_t loss_minutes = 0;
+  std::optional<std::size_t> trace;  // of an outage: its trace, in Report::traces
 };
+// "dernier saut joignable : 3 — 10.200.1.2" of an outage row whose trace found a hop that answered;
+// "" otherwise.
+std::string LastHopText(const Report& report, const StretchRow& row);
 std::vector<StretchRow> RowsOf(const std::vector<MeasuredStretch>& stretches);
 std::vector<StretchRow> RowsOf(const std::vector<Gap>& gaps);
 
@@ -167,6 +175,11 @@ const DaySummary* WorstDay(const Report& report);
 
 // Whole percentages to two decimals, rounded down, as "99.52".
 std::string HundredthsOf(std::int64_t part, std::int64_t whole);
+
+// Gives each outage of the report the first trace of the traces file beside `history_path` that
+// its run took during it (its stamp from the outage's first minute to its last). A traces file
+// that cannot be read gives none.
+void AttachTraces(Report& report, const std::string& history_path);
 
 // Reads the history and makes the report of the period. False when the file cannot be read.
 bool BuildReport(const std::string& path, const ReportOptions& options, Report& report,

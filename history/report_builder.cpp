@@ -101,7 +101,7 @@ class ReportBuilder {
       if (open) {
         open->last = minute;
       } else {
-        open = MeasuredStretch{minute, minute, run_index_};
+        open = MeasuredStretch{minute, minute, run_index_, {}};
       }
     } else if (open) {
       done.push_back(*open);
@@ -277,15 +277,51 @@ std::vector<StretchRow> RowsOf(const std::vector<MeasuredStretch>& stretches) {
   std::vector<StretchRow> rows;
   rows.reserve(stretches.size());
   for (const MeasuredStretch& s : stretches) {
-    rows.push_back({s.first, s.last, s.minutes(), s.run, s.minutes()});
+    rows.push_back({s.first, s.last, s.minutes(), s.run, s.minutes(), s.trace});
   }
   return rows;
+}
+
+void AttachTraces(Report& report, const std::string& history_path) {
+  if (report.outages.empty()) return;
+  // The outages' runs, to keep only the traces they may take.
+  auto minute_of = [](const std::string& stamp) {
+    const std::optional<StoredMeasurement> m = ReadMeasurementLine(stamp + " 0 0");
+    return m ? std::optional<std::int64_t>(m->minute) : std::nullopt;
+  };
+  auto during = [&](const StoredTrace& trace, const MeasuredStretch& outage) {
+    const std::optional<std::int64_t> minute = minute_of(trace.stamp);
+    return minute && trace.run_key == report.runs[outage.run].key &&
+           *minute >= outage.first.local && *minute <= outage.last.local;
+  };
+  FileError error;
+  ReadTraces(
+      TraceFileBeside(history_path),
+      [&](const StoredTrace& trace) {
+        for (const MeasuredStretch& outage : report.outages) {
+          if (during(trace, outage)) return true;
+        }
+        return false;
+      },
+      report.traces, error);
+  for (MeasuredStretch& outage : report.outages) {
+    for (std::size_t i = 0; i < report.traces.size() && !outage.trace; ++i) {
+      if (during(report.traces[i], outage)) outage.trace = i;
+    }
+  }
+}
+
+std::string LastHopText(const Report& report, const StretchRow& row) {
+  if (!row.trace) return {};
+  const std::optional<StoredTrace::Hop> hop = report.traces[*row.trace].LastAnswering();
+  if (!hop) return "aucun saut joignable";
+  return "dernier saut joignable : " + std::to_string(hop->number) + " \u2014 " + hop->address;
 }
 
 std::vector<StretchRow> RowsOf(const std::vector<Gap>& gaps) {
   std::vector<StretchRow> rows;
   rows.reserve(gaps.size());
-  for (const Gap& g : gaps) rows.push_back({g.before, g.after, g.missing_minutes(), g.run, 0});
+  for (const Gap& g : gaps) rows.push_back({g.before, g.after, g.missing_minutes(), g.run, 0, {}});
   return rows;
 }
 

@@ -170,12 +170,21 @@ void WriteSource(const HostReport& source, const ReportOptions& options, std::FI
   if (!report.outages.empty()) {
     std::fputs(
         "<table class=\"rows\"><tr><th>Début</th><th>Fin</th><th>Minutes</th><th>Run</th>"
-        "</tr>\n",
+        "<th>Trace</th></tr>\n",
         out);
     for (const StretchRow& s : RowsOf(report.outages)) {
-      std::fprintf(out, "<tr><td>%s</td><td>%s</td><td>%lld</td><td>%s</td></tr>\n",
+      std::fprintf(out, "<tr><td>%s</td><td>%s</td><td>%lld</td><td>%s</td><td>%s</td></tr>\n",
                    IsoMinuteWithOffset(s.first).c_str(), IsoMinuteWithOffset(s.last).c_str(),
-                   static_cast<long long>(s.minutes), Html(report.runs[s.run].key).c_str());
+                   static_cast<long long>(s.minutes), Html(report.runs[s.run].key).c_str(),
+                   Html(LastHopText(report, s)).c_str());
+      // The trace itself, under its outage.
+      if (s.trace) {
+        const StoredTrace& trace = report.traces[*s.trace];
+        std::string lines = "trace " + Utf8Of(trace.address) + ", " + trace.stamp + "\n";
+        for (const std::string& hop : trace.hop_lines) lines += Utf8Of(hop) + "\n";
+        std::fprintf(out, "<tr><td colspan=\"5\"><pre class=\"trace\">%s</pre></td></tr>\n",
+                     Html(lines).c_str());
+      }
     }
     std::fputs("</table>\n", out);
   }

@@ -27,13 +27,21 @@ void WriteJsonObject(const Report& report, const ReportOptions& options, const s
   auto number_or_null = [](const std::string& text) {
     return text.empty() ? std::string("null") : text;
   };
+  // An outage's trace: the last hop that answered (null when none did); nothing without a trace.
+  auto LastHop = [&](const StretchRow& s) -> std::string {
+    if (!s.trace) return "";
+    const std::optional<StoredTrace::Hop> hop = report.traces[*s.trace].LastAnswering();
+    return ", \"last_hop\": " + (hop ? "{\"hop\": " + std::to_string(hop->number) +
+                                           ", \"address\": " + JsonString(hop->address) + "}"
+                                     : std::string("null"));
+  };
   auto stretch = [&](const StretchRow& s, const char* first, const char* last, const char* minutes,
                      bool loss_minutes) {
     return std::string("{\"") + first + "\": \"" + IsoMinuteWithOffset(s.first) + "\", \"" + last +
            "\": \"" + IsoMinuteWithOffset(s.last) + "\", \"" + minutes +
            "\": " + std::to_string(s.minutes) +
            (loss_minutes ? ", \"loss_minutes\": " + std::to_string(s.loss_minutes) : "") +
-           ", \"run\": " + JsonString(report.runs[s.run].key) + "}";
+           ", \"run\": " + JsonString(report.runs[s.run].key) + LastHop(s) + "}";
   };
   auto stretches = [&](const std::vector<StretchRow>& list, const char* first, const char* last,
                        const char* minutes, bool loss_minutes) {

@@ -42,11 +42,11 @@ void WriteSource(const HostReport& source, std::FILE* out) {
   }
   std::fprintf(out, "\n### Coupures (perte 100 %%) : %zu\n\n", report.outages.size());
   if (report.outages.empty()) return;
-  std::fputs("| Début | Fin | Minutes | Run |\n|---|---|--:|---|\n", out);
+  std::fputs("| Début | Fin | Minutes | Run | Trace |\n|---|---|--:|---|---|\n", out);
   for (const StretchRow& s : RowsOf(report.outages)) {
-    std::fprintf(out, "| %s | %s | %lld | %s |\n", IsoMinute(s.first.local).c_str(),
+    std::fprintf(out, "| %s | %s | %lld | %s | %s |\n", IsoMinute(s.first.local).c_str(),
                  IsoMinute(s.last.local).c_str(), static_cast<long long>(s.minutes),
-                 Cell(report.runs[s.run].key).c_str());
+                 Cell(report.runs[s.run].key).c_str(), Cell(LastHopText(report, s)).c_str());
   }
   std::fputs("\n", out);
 }

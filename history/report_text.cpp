@@ -103,9 +103,10 @@ void WriteTextReport(const Report& report, const ReportOptions& options, const s
           loss_minutes_too
               ? "  " + PadToWidth("", 8 - Count(s.loss_minutes).size()) + Count(s.loss_minutes)
               : "";
-      std::fprintf(out, "  %-16s  %-16s  %8lld%s  %s\n", IsoMinute(s.first.local).c_str(),
+      const std::string hop = LastHopText(report, s);
+      std::fprintf(out, "  %-16s  %-16s  %8lld%s  %s%s\n", IsoMinute(s.first.local).c_str(),
                    IsoMinute(s.last.local).c_str(), static_cast<long long>(s.minutes), loss.c_str(),
-                   Utf8Of(report.runs[s.run].key).c_str());
+                   Utf8Of(report.runs[s.run].key).c_str(), hop.empty() ? "" : ("  " + hop).c_str());
     }
   };
   table("Coupures (perte 100 %)", RowsOf(report.outages), "Début", "Fin", "Minutes", false);

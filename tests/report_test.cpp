@@ -163,7 +163,7 @@ TEST_F(ReportTest, EveryFormatCarriesTheSameFigures) {
     for (const std::string& written : {text, csv, json}) ExpectIn(written, figure);
   }
   ExpectIn(csv,
-           "outage,06/12/2026 - 23:55:00,,2026-12-06T23:59+00:00,2026-12-06T23:59+00:00,1,,,,,,,,"
+           "outage,06/12/2026 - 23:55:00,,2026-12-06T23:59+00:00,2026-12-06T23:59+00:00,1,,,,,,,,,,"
            "\r\n");
   // Every row of a list, not only its first.
   Write(
@@ -234,7 +234,8 @@ TEST_F(ReportTest, SummaryDaysRunsAndMergedEpisodes) {
   details.details = true;
   details.merge_minutes = 4;
   ExpectIn(Written(details, ReportFormat::kText), "Épisodes de perte (≥ 25 %) : 3\n");
-  ExpectIn(Written({}, ReportFormat::kCsv), "day,,2026-12-01,,,7,85.71,71.42,17.85,1,26,40,,\r\n");
+  ExpectIn(Written({}, ReportFormat::kCsv),
+           "day,,2026-12-01,,,7,85.71,71.42,17.85,1,26,40,,,,\r\n");
   const std::string json = Written({}, ReportFormat::kJson);
   ExpectIn(json, "\"worst_day\": \"2026-11-30\"");
   ExpectIn(json, "\"loss_minutes\": 9, \"run\": \"30/11/2026 - 23:49:00\"}");
