@@ -6,12 +6,18 @@
 
 namespace trelvane {
 
-// With TRELVANE_BURST_TRACE set, each burst's wall time, from its tick to its measurement, is told
-// on stderr (the metrics benchmark reads it).
+// With TRELVANE_BURST_TRACE set, when each burst begins (seconds of the steady clock) and its wall
+// time, from its tick to its measurement, are told on stderr (the benchmarks and the trace lab
+// read them).
 class BurstTrace {
  public:
   BurstTrace() : on_(std::getenv("TRELVANE_BURST_TRACE") != nullptr) {}
-  void Began() { start_ = std::chrono::steady_clock::now(); }
+  void Began() {
+    start_ = std::chrono::steady_clock::now();
+    if (!on_) return;
+    const std::chrono::duration<double> since = start_.time_since_epoch();
+    std::fprintf(stderr, "trelvane: burst began: %.3f s\n", since.count());
+  }
   void Ended() const {
     if (!on_) return;
     const std::chrono::duration<double, std::milli> wall =

@@ -14,6 +14,7 @@
 #include "history/history_location.h"
 #include "measure/numbers.h"
 #include "probe/system_echo_service.h"
+#include "service/alert_settings.h"
 #include "service/history_lock.h"
 #include "service/metrics_server.h"
 
@@ -88,21 +89,26 @@ void MetricsOutput::Published() {
 }
 
 HeadlessRun::HeadlessRun(const Clock& clock, EchoRunner& echo, HistoryFile& history,
-                         std::string host, bool quiet, MetricsOutput& metrics)
+                         std::string host, bool quiet, MetricsOutput& metrics, TraceTaker& traces,
+                         const AlertSettings& alerts)
     : clock_(clock),
       echo_(echo),
       history_(history),
       host_(std::move(host)),
       quiet_(quiet),
       metrics_(metrics),
-      burst_(clock) {
+      traces_(traces),
+      burst_(clock),
+      link_(alerts) {
   timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, &HeadlessRun::Tick);
 }
 
 void HeadlessRun::Start() {
   Write(history_.Append(StartupMarker(clock_.Now(), clock_.separators())));
-  Write(history_.AppendRunHeader(RunHeader(clock_.Now(), clock_.separators()), host_));
+  const std::string header = RunHeader(clock_.Now(), clock_.separators());
+  run_key_ = std::string(RunKey(header));
+  Write(history_.AppendRunHeader(header, host_));
   link_.Reset();
   timer_.setInterval(kFirstTickMs);
   timer_.start();
@@ -158,9 +164,23 @@ void HeadlessRun::FinishBurst(const Measurement& measurement) {
   }
   const bool no_such_host = burst_.no_such_host();
   if (no_such_host) std::fprintf(stderr, "trelvane: %s: no such host\n", host_.c_str());
+  const LinkCondition before = link_.condition();
   if (const std::optional<LinkEvent> event = link_.Add(measurement, no_such_host)) {
     const AlertText text = AlertTextOf(*event, host_);
     std::fprintf(stderr, "trelvane: %s. %s\n", text.summary.c_str(), text.body.c_str());
+  }
+  // Where it broke: a trace as the link goes down, or degraded.
+  const LinkCondition now = link_.condition();
+  if (now != before && (now == LinkCondition::kDown || now == LinkCondition::kDegraded)) {
+    traces_.Take(host_, measurement.stamp, run_key_, [](const StoredTrace& trace) {
+      const std::optional<StoredTrace::Hop> hop = trace.LastAnswering();
+      if (hop) {
+        std::fprintf(stderr, "trelvane: trace: dernier saut joignable : %d \u2014 %s\n",
+                     hop->number, hop->address.c_str());
+      } else {
+        std::fprintf(stderr, "trelvane: trace: aucun saut joignable\n");
+      }
+    });
   }
   metrics_.metrics().AddMeasurement(ParseWholeNumber(measurement.loss).value_or(100),
                                     ParseWholeNumber(measurement.response).value_or(0),
@@ -217,7 +237,9 @@ int RunHeadless(int argc, char** argv, const CommandLine& line) {
   const SystemClock clock;
   ThreadedEchoRunner echo(MakeSystemEchoService());
   HistoryFile history(history_path);
-  HeadlessRun run(clock, echo, history, line.host, line.quiet, metrics);
+  TraceTaker traces(MakeSystemEchoService(), history_path);
+  HeadlessRun run(clock, echo, history, line.host, line.quiet, metrics, traces,
+                  LoadAlertSettings(AlertSettingsPath()));
   run.Start();
   application.exec();
   run.Stop();

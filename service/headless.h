@@ -16,6 +16,7 @@
 #include "metrics/metrics.h"
 #include "service/burst_trace.h"
 #include "service/echo_runner.h"
+#include "service/trace_taker.h"
 
 namespace trelvane {
 
@@ -53,13 +54,15 @@ class MetricsOutput {
 
 // The measurement cycle without a window: the first burst a second after Start, then one every
 // minute, each measurement appended to the history, given to the metrics and told on stdout
-// (unless quiet); the link's condition as the window's alerts follow it, its changes on stderr.
+// (unless quiet); the link's condition as the window's alerts follow it, its changes on stderr;
+// a trace taken in the background when it goes down or degraded.
 class HeadlessRun final : public QObject {
   Q_OBJECT
 
  public:
   HeadlessRun(const Clock& clock, EchoRunner& echo, HistoryFile& history, std::string host,
-              bool quiet, MetricsOutput& metrics);
+              bool quiet, MetricsOutput& metrics, TraceTaker& traces,
+              const AlertSettings& alerts = {});
   // Writes the start-up marker and the run's header, and starts the timer.
   void Start();
   // Ends the run: a burst under way is dropped, nothing of it written.
@@ -78,6 +81,8 @@ class HeadlessRun final : public QObject {
   std::string host_;
   bool quiet_;
   MetricsOutput& metrics_;
+  TraceTaker& traces_;
+  std::string run_key_;  // the run's header's key, for the traces it takes
   QTimer timer_;
   BurstCycle burst_;
   BurstTrace burst_trace_;

@@ -11,7 +11,7 @@
 #include "fake_clock.h"
 #include "graph/axes.h"
 #include "service/echo_runner.h"
-#include "ui/alert_settings.h"
+#include "service/alert_settings.h"
 #include "ui/graph_picture.h"
 #include "ui/graph_view.h"
 #include "ui/link_alerts.h"

@@ -90,7 +90,9 @@ void Form1::Start() {
   // A burst of an earlier run that is still waiting for a reply no longer touches anything.
   ++generation_;
   shown_host_ = URL->text();
-  AppendHistoryLine(RunHeader(clock_.Now(), clock_.separators()), LineKind::kRunHeader);
+  const std::string header = RunHeader(clock_.Now(), clock_.separators());
+  run_key_ = std::string(RunKey(header));
+  AppendHistoryLine(header, LineKind::kRunHeader);
 
   Command1->setEnabled(false);
   Combo1->setEnabled(false);
@@ -197,8 +199,19 @@ void Form1::FinishBurst() {
   SetStatusColour(kMeasuredColour);
   ping_not_permitted_ = burst_.not_permitted();  // the privilege may have been granted since
   no_such_host_ = burst_.no_such_host();
+  const LinkCondition before = alerts_->condition();
   alerts_->Add(newest, no_such_host_, URL->text());
   if (watch_.measured) watch_.measured(newest, alerts_->condition());
+  // Where it broke: a trace in the background as the link goes down, or degraded.
+  const LinkCondition now = alerts_->condition();
+  if (traces_ != nullptr && now != before &&
+      (now == LinkCondition::kDown || now == LinkCondition::kDegraded)) {
+    QPointer<Form1> self(this);
+    traces_->Take(URL->text().toStdString(), newest.stamp, run_key_,
+                  [self](const StoredTrace& trace) {
+                    if (self) self->alerts_->TellLastHop(trace);
+                  });
+  }
   ShowStatusOrWarning(QString::fromUtf8(kWaiting));
   update();
 }

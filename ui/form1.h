@@ -16,6 +16,7 @@
 #include "measure/series.h"
 #include "probe/pinger.h"
 #include "service/burst_trace.h"
+#include "service/trace_taker.h"
 
 class QComboBox;
 class QFrame;
@@ -94,6 +95,8 @@ class Form1 : public QWidget {
     std::function<void()> dropped;
   };
   void WatchCycle(CycleWatch watch) { watch_ = std::move(watch); }
+  // Where the traces taken as the link goes down or degraded come from; none without.
+  void UseTraces(TraceTaker* traces) { traces_ = traces; }
 
   int scroll_offset() const { return scroll_offset_; }
   // The host the graph's measurements were taken from: the run's, or the replayed run's (empty
@@ -146,6 +149,8 @@ class Form1 : public QWidget {
   unsigned generation_ = 0;
   BurstCycle burst_;
   CycleWatch watch_;
+  TraceTaker* traces_ = nullptr;
+  std::string run_key_;  // the run's header's key, for its traces
   BurstTrace burst_trace_;
   MeasurementSeries series_;
   HistoryFile history_;

@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-#include "ui/alert_settings.h"
+#include "service/alert_settings.h"
 #include "ui/bolt_icon.h"
 #include "ui/form1.h"
 #include "ui/form1_parts.h"

@@ -3,7 +3,7 @@
 #include <QWindow>
 #include <cstdio>
 
-#include "ui/alert_settings.h"
+#include "service/alert_settings.h"
 #include "ui/form1.h"
 #include "ui/form1_parts.h"
 #include "ui/link_alerts.h"

@@ -34,6 +34,23 @@ void LinkAlerts::Add(const Measurement& measurement, bool no_such_host, const QS
   if (event && enabled()) Tell(*event, host);
 }
 
+void LinkAlerts::TellLastHop(const StoredTrace& trace) {
+  if (state_.condition() != LinkCondition::kDown || outage_notice_ == 0 || !enabled()) return;
+  const std::optional<StoredTrace::Hop> hop = trace.LastAnswering();
+  const QString where = hop ? QString::fromUtf8("Dernier saut joignable : %1 \u2014 %2")
+                                  .arg(hop->number)
+                                  .arg(QString::fromStdString(hop->address))
+                            : QString::fromUtf8("Aucun saut joignable");
+  const unsigned outage = outage_number_;
+  QPointer<LinkAlerts> self(this);
+  notifier_->Notify(outage_summary_, outage_body_ + "\n" + where, true, outage_notice_,
+                    [self, outage](uint id) {
+                      if (self && id != 0 && outage == self->outage_number_) {
+                        self->outage_notice_ = id;
+                      }
+                    });
+}
+
 void LinkAlerts::ShowCondition() {
   switch (state_.condition()) {
     case LinkCondition::kUnknown:
@@ -56,7 +73,11 @@ void LinkAlerts::Tell(const LinkEvent& event, const QString& host) {
   const QString summary = QString::fromStdString(text.summary);
   const QString body = QString::fromStdString(text.body);
   const bool down = event.kind == LinkEvent::Kind::kWentDown;
-  if (down) ++outage_number_;
+  if (down) {
+    ++outage_number_;
+    outage_summary_ = summary;
+    outage_body_ = body;
+  }
   const uint replaces = down ? 0 : outage_notice_;
   const unsigned outage = outage_number_;
   QPointer<LinkAlerts> self(this);

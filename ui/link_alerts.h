@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "alert/link_state.h"
+#include "history/trace_file.h"
 #include "measure/measurement.h"
 
 namespace SysTrayCtl {
@@ -34,6 +35,9 @@ class LinkAlerts : public QObject {
   // New settings; the condition is unknown again.
   void Configure(const AlertSettings& settings);
   LinkCondition condition() const { return state_.condition(); }
+  // A trace taken as the link went down is done: while the outage lasts, its notice is replaced
+  // by one that adds the last hop that answered.
+  void TellLastHop(const StoredTrace& trace);
 
  private:
   void ShowCondition();
@@ -42,7 +46,9 @@ class LinkAlerts : public QObject {
   SysTrayCtl::cSysTray& tray_;
   LinkState state_;
   DesktopNotifier* notifier_;
-  uint outage_notice_ = 0;      // the id of the outage's notification, for its recovery to replace
+  uint outage_notice_ = 0;  // the id of the outage's notification, for its recovery to replace
+  QString outage_summary_;  // and its texts
+  QString outage_body_;
   unsigned outage_number_ = 0;  // a recovery replaces the notice of its own outage only
 };
 

@@ -25,7 +25,7 @@
 #include "service/echo_runner.h"
 #include "service/headless.h"
 #include "service/history_lock.h"
-#include "ui/alert_settings.h"
+#include "service/alert_settings.h"
 #include "ui/form1.h"
 #include "ui/systray.h"
 
@@ -153,6 +153,8 @@ int RunProgram(int argc, char** argv) {
     trace.Step("window sent to the screen");
   }
   form.BuildControls();
+  TraceTaker traces(MakeSystemEchoService(), history_path);
+  form.UseTraces(&traces);
   // The figures for Prometheus, when asked for: the window's cycle feeds them.
   std::optional<MetricsOutput> metrics;
   if (line.metrics_listen || !line.metrics_file.empty()) {

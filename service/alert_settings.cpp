@@ -1,4 +1,4 @@
-#include "ui/alert_settings.h"
+#include "service/alert_settings.h"
 
 #include <QFile>
 #include <QFileInfo>
