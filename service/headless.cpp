@@ -17,6 +17,7 @@
 #include "service/alert_settings.h"
 #include "service/history_lock.h"
 #include "service/metrics_server.h"
+#include "service/tick_keeper.h"
 
 namespace trelvane {
 namespace {
@@ -112,6 +113,7 @@ void HeadlessRun::Start() {
   link_.Reset();
   timer_.setInterval(kFirstTickMs);
   timer_.start();
+  KeepOnTime(timer_);
 }
 
 void HeadlessRun::Stop() {
@@ -125,6 +127,7 @@ void HeadlessRun::Tick() {
   // A burst still under way (a very slow name lookup): never two at once.
   if (burst_.running(generation_)) return;
   if (timer_.interval() != kTickMs) timer_.setInterval(kTickMs);
+  KeepOnTime(timer_);
   burst_trace_.Began();
   burst_.Begin(generation_);
   SendNextRequest();

@@ -16,6 +16,7 @@
 
 #include "history/report_encoding.h"
 #include "service/echo_runner.h"
+#include "service/tick_keeper.h"
 #include "ui/form1_parts.h"
 #include "ui/graph_view.h"
 #include "ui/link_alerts.h"
@@ -108,6 +109,7 @@ void Form1::Start() {
 
   Timer1->setInterval(kFirstTickMs);
   Timer1->start();
+  KeepOnTime(*Timer1);
 }
 
 void Form1::Stop() {
@@ -134,6 +136,7 @@ void Form1::OnTimer1Tick() {
   // Changing the interval restarts the timer; done only on the first tick, so that the ticks keep
   // their rhythm whatever the handler's own delay.
   if (Timer1->interval() != kTickMs) Timer1->setInterval(kTickMs);
+  KeepOnTime(*Timer1);
   series_.ClearReplies();
   series_.OpenMeasurement();
   SetStatusColour(kBurstColour);

@@ -22,10 +22,10 @@
 #include "measure/numbers.h"
 #include "probe/pinger.h"
 #include "probe/system_echo_service.h"
+#include "service/alert_settings.h"
 #include "service/echo_runner.h"
 #include "service/headless.h"
 #include "service/history_lock.h"
-#include "service/alert_settings.h"
 #include "ui/form1.h"
 #include "ui/systray.h"
 

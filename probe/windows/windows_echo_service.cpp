@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "probe/pinger.h"
 #include "probe/system_echo_service.h"
 
 namespace trelvane {
@@ -29,6 +30,7 @@ constexpr std::size_t kReplyBufferSize = kReplyRecordSize + kReplyRoom;  // 10,0
 // The size announced to the service is three bytes short of the buffer, as it always was.
 constexpr DWORD kAnnouncedReplySize = 10029;
 constexpr WORD kWinsockVersion = 0x0101;
+constexpr std::size_t kReply6AddressOffset = 6;  // after sin6_port and sin6_flowinfo
 constexpr std::size_t kReply6StatusOffset = 26;
 constexpr std::size_t kReply6TimeOffset = 30;
 
@@ -112,8 +114,9 @@ class WindowsEchoService final : public EchoService {
     }
     std::string payload(request.payload);
     const DWORD count =
-        IcmpSendEcho(handle, request.address, payload.data(), static_cast<WORD>(payload.size()),
-                     &options, buffer->data(), kAnnouncedReplySize, request.timeout_ms);
+        IcmpSendEcho2(handle, nullptr, nullptr, nullptr, request.address, payload.data(),
+                      static_cast<WORD>(payload.size()), &options, buffer->data(),
+                      kAnnouncedReplySize, request.timeout_ms);
     const DWORD error = count == 0 ? GetLastError() : 0;
     IcmpCloseHandle(handle);
     WSACleanup();
@@ -125,7 +128,10 @@ class WindowsEchoService final : public EchoService {
       // No record was written: the call's own error says why (a timeout, mostly).
       status = error;
     }
-    return Classified(status, count, first.RoundTripTime);
+    EchoReply classified = Classified(status, count, first.RoundTripTime);
+    // Who answered: the destination, or the router whose time-to-live check stopped it.
+    if (count > 0) classified.from = AddressText(static_cast<Address>(first.Address));
+    return classified;
   }
 
  private:
@@ -185,7 +191,13 @@ class WindowsEchoService final : public EchoService {
     std::memcpy(&record_status, buffer->data() + kReply6StatusOffset, sizeof(record_status));
     std::memcpy(&round_trip_ms, buffer->data() + kReply6TimeOffset, sizeof(round_trip_ms));
     const ULONG status = count == 0 ? error : record_status;
-    return Classified(status, count, round_trip_ms);
+    EchoReply classified = Classified(status, count, round_trip_ms);
+    if (count > 0) {
+      Ipv6Address from;
+      std::memcpy(from.bytes.data(), buffer->data() + kReply6AddressOffset, 16);
+      classified.from = AddressText(from);
+    }
+    return classified;
   }
 };
 
