@@ -38,12 +38,16 @@ trap 'jobs -p | xargs -r kill 2>/dev/null; rm -rf "$log" "$corpus"' EXIT
 asan_build=$!
 tests/desktop/alerts.sh build >"$log/alerts" 2>&1 &
 alerts=$!
-# So does the metrics lab (75 s of headless measuring, scraped by Prometheus).
+# So do the metrics lab (75 s of headless measuring, scraped by Prometheus) and the automatic trace
+# (two minutes of the headless cycle in the router lab).
 tests/network/run_metrics_lab.sh build . >"$log/metrics" 2>&1 &
 metrics_lab=$!
+tests/network/run_auto_trace.sh build >"$log/auto-trace" 2>&1 &
+auto_trace=$!
 scripts/build.sh build
 phase "tests"
-(cd build && ctest --output-on-failure -j 2 -E '^metrics_lab$')
+waiting='^(metrics_lab|auto_trace)$'  # run beside, above and below
+(cd build && ctest --output-on-failure -j 2 -E "$waiting")
 
 phase "installed tree and Debian package"
 scripts/check-package.sh build
@@ -70,7 +74,10 @@ fuzz=$!
     nice -n 19 scripts/check-source.sh --tidy build-asan >"$log/tidy" 2>&1
 ) &
 mingw_and_tidy=$!
-(cd build-asan && "${asan_env[@]}" ctest --output-on-failure -j 2)
+# The metrics server under the sanitizers, with real scrapers, beside their tests.
+"${asan_env[@]}" tests/network/run_metrics_lab.sh build-asan . >"$log/metrics-asan" 2>&1 &
+metrics_lab_asan=$!
+(cd build-asan && "${asan_env[@]}" ctest --output-on-failure -j 2 -E "$waiting")
 wait "$mingw_and_tidy" || { cat "$log/mingw-build" "$log/tidy" 2>/dev/null; exit 1; }
 wait "$fuzz" || { tail -n 60 "$log/fuzz"; exit 1; }
 alerts_status=0
@@ -78,11 +85,17 @@ wait "$alerts" || alerts_status=$?
 [ $alerts_status = 0 ] || [ $alerts_status = 77 ] || { cat "$log/alerts"; exit 1; }
 echo "Alerts end to end:"
 grep -E '^(ok|all done|SKIPPED)' "$log/alerts"
-metrics_status=0
-wait "$metrics_lab" || metrics_status=$?
-[ $metrics_status = 0 ] || [ $metrics_status = 77 ] || { cat "$log/metrics"; exit 1; }
-echo "Headless programs, Prometheus and node_exporter:"
-grep -E '^(ok|SKIPPED)' "$log/metrics" | grep -v "node_exporter gives trelvane_response_seconds_bucket"
+# A test run beside the others: its result, and its log when it failed.
+beside() {  # beside PID LOG TITLE
+  local status=0
+  wait "$1" || status=$?
+  [ $status = 0 ] || [ $status = 77 ] || { cat "$2"; exit 1; }
+  echo "$3:"
+  grep -E '^(ok|SKIPPED)' "$2" | grep -v "node_exporter gives trelvane_response_seconds_bucket"
+}
+beside "$metrics_lab" "$log/metrics" "Headless programs, Prometheus and node_exporter"
+beside "$metrics_lab_asan" "$log/metrics-asan" "The same under the sanitizers"
+beside "$auto_trace" "$log/auto-trace" "The automatic trace"
 echo "clang-tidy: no finding"
 echo "Windows cross build (mingw-w64):"
 tail -n 3 "$log/mingw-build"

@@ -205,8 +205,10 @@ void HeadlessRun::Write(const WriteResult& result) {
   write_failed_ = true;
 }
 
-int RunHeadless(int argc, char** argv, const CommandLine& line) {
-  QCoreApplication application(argc, argv);
+namespace {
+
+// The run, with every object it makes gone when it returns: the lock file first of all.
+int RunHeadlessIn(QCoreApplication& application, const CommandLine& line) {
   const std::string history_path =
       line.history.empty() ? SystemHistoryLocation().path : line.history;
   if (line.history.empty()) MakeFolderFor(history_path);
@@ -246,9 +248,17 @@ int RunHeadless(int argc, char** argv, const CommandLine& line) {
   run.Start();
   application.exec();
   run.Stop();
-  std::fflush(stdout);
-  // The lock goes with the objects; a request still waiting for its timeout is not waited for.
   return 0;
+}
+
+}  // namespace
+
+int RunHeadless(int argc, char** argv, const CommandLine& line) {
+  QCoreApplication application(argc, argv);
+  const int status = RunHeadlessIn(application, line);
+  // End at once: a request or a trace still waiting for its timeout is not waited for.
+  std::fflush(nullptr);
+  std::_Exit(status);
 }
 
 }  // namespace trelvane
