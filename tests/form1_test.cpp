@@ -10,8 +10,8 @@
 
 #include "fake_clock.h"
 #include "graph/axes.h"
-#include "service/echo_runner.h"
 #include "service/alert_settings.h"
+#include "service/echo_runner.h"
 #include "ui/graph_picture.h"
 #include "ui/graph_view.h"
 #include "ui/link_alerts.h"

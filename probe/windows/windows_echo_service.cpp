@@ -113,10 +113,9 @@ class WindowsEchoService final : public EchoService {
       return reply;  // kNoReply
     }
     std::string payload(request.payload);
-    const DWORD count =
-        IcmpSendEcho2(handle, nullptr, nullptr, nullptr, request.address, payload.data(),
-                      static_cast<WORD>(payload.size()), &options, buffer->data(),
-                      kAnnouncedReplySize, request.timeout_ms);
+    const DWORD count = IcmpSendEcho2(handle, nullptr, nullptr, nullptr, request.address,
+                                      payload.data(), static_cast<WORD>(payload.size()), &options,
+                                      buffer->data(), kAnnouncedReplySize, request.timeout_ms);
     const DWORD error = count == 0 ? GetLastError() : 0;
     IcmpCloseHandle(handle);
     WSACleanup();
