@@ -68,6 +68,11 @@ else
   echo "FAILED: rc=$rc, $errs Err lines, $hints hints"; cat "$tmp/err"; failed=1
 fi
 
+echo "== unprivileged, ping_group_range closed: a trace says the same, status 4"
+out=$(as_nobody --trace 127.0.0.1 2>"$tmp/err"); rc=$?
+if [ "$rc" = 4 ] && [ -z "$out" ] && grep -q 'ping_group_range' "$tmp/err"; then echo ok; else
+  echo "FAILED: --trace rc=$rc"; echo "$out"; cat "$tmp/err"; failed=1; fi
+
 echo "== unprivileged, ping_group_range closed: the same for IPv6"
 out=$(as_nobody --burst ::1 2>"$tmp/err"); rc=$?
 if [ "$rc" = 4 ] && [ "$(grep -c '^Err$' <<<"$out")" = 24 ]; then echo ok; else
