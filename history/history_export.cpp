@@ -85,7 +85,7 @@ bool ExportMeasurements(const std::string& path, const ReportOptions& options, R
           p += piece.size();
         };
         auto two_digits = [&p](int value) {
-          std::memcpy(p, kTwoDigits + 2 * value, 2);
+          std::memcpy(p, kTwoDigits + std::ptrdiff_t{2} * value, 2);
           p += 2;
         };
         text(prefix);

@@ -36,7 +36,7 @@ class LineReader {
     const char* start = base_ + begin_;
     const auto* lf = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
     if (lf == nullptr) return NextSlow(line);
-    std::size_t length = static_cast<std::size_t>(lf - start);
+    auto length = static_cast<std::size_t>(lf - start);
     if (length > 0 && start[length - 1] == '\r') --length;
     if (length > max_line_) return NextSlow(line);
     line.text = std::string_view(start, length);

@@ -64,7 +64,7 @@ std::optional<StoredTrace::Hop> StoredTrace::LastAnswering() const {
     char* end = nullptr;
     const long number = std::strtol(line.c_str() + number_start, &end, 10);
     if (end == line.c_str() + number_start || number < 1 || number > 255) continue;
-    std::size_t at = static_cast<std::size_t>(end - line.c_str());
+    auto at = static_cast<std::size_t>(end - line.c_str());
     while (at < line.size()) {
       const std::size_t start = line.find_first_not_of(' ', at);
       if (start == std::string::npos) break;

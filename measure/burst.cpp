@@ -42,11 +42,10 @@ int BurstCounters::LossPercent() const {
 std::optional<int> AnsweredOf(int loss_percent) {
   // Per loss: the answers of the burst that gives it, -1 for none (exports ask for every line).
   static constexpr auto kAnswered = [] {
-    std::array<signed char, 101> answered{};
+    std::array<int, 101> answered{};
     answered.fill(-1);
     for (int lost = 0; lost <= kRequestsPerBurst; ++lost) {
-      answered[static_cast<std::size_t>(100 * lost / kRequestsPerBurst)] =
-          static_cast<signed char>(kRequestsPerBurst - lost);
+      answered[static_cast<std::size_t>(100 * lost / kRequestsPerBurst)] = kRequestsPerBurst - lost;
     }
     return answered;
   }();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -25,9 +26,7 @@ std::string Thousandths(std::int64_t value) {
 }
 
 // A bucket's bound as its label: 0.001 → "0.001", 1 → "1".
-std::string BoundText(double seconds) {
-  return Thousandths(static_cast<std::int64_t>(seconds * 1000 + 0.5));
-}
+std::string BoundText(double seconds) { return Thousandths(std::llround(seconds * 1000)); }
 
 }  // namespace
 
@@ -55,8 +54,7 @@ void Metrics::AddReply(std::string_view result, std::string_view address) {
   pending_.round_trip_sum_ms += *round_trip_ms;
   std::size_t bucket = 0;
   // Whole milliseconds against bounds of whole milliseconds: no rounding between the two.
-  while (bucket < kBuckets.size() &&
-         *round_trip_ms > static_cast<std::int64_t>(kBuckets[bucket] * 1000 + 0.5)) {
+  while (bucket < kBuckets.size() && *round_trip_ms > std::llround(kBuckets[bucket] * 1000)) {
     ++bucket;
   }
   ++pending_.buckets[bucket];

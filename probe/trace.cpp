@@ -53,10 +53,11 @@ std::string TraceHop::address() const {
 }
 
 std::optional<TraceHop> TraceResult::LastAnswering() const {
-  for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
-    if (!hop->address().empty()) return *hop;
+  std::optional<TraceHop> last;
+  for (const TraceHop& hop : hops) {
+    if (!hop.address().empty()) last = hop;
   }
-  return std::nullopt;
+  return last;
 }
 
 std::vector<TraceHop> HopsOf(const std::vector<TraceProbe>& probes) {

@@ -8,7 +8,7 @@
 
 namespace trelvane {
 
-TraceTaker::TraceTaker(std::shared_ptr<EchoService> service, std::string history_path)
+TraceTaker::TraceTaker(std::shared_ptr<EchoService> service, const std::string& history_path)
     : service_(std::move(service)),
       path_(TraceFileBeside(history_path)),
       context_(std::make_unique<QObject>()),
@@ -33,8 +33,10 @@ bool TraceTaker::Take(const std::string& host, const std::string& stamp, const s
     const TraceResult result = TraceHost(*service, host);
     StoredTrace trace{stamp, run_key, result.address, host, {}};
     for (const TraceHop& hop : result.hops) trace.hop_lines.push_back(HopLine(hop));
-    if (result.hops.empty())
-      trace.hop_lines.push_back(result.not_permitted ? " *  (no ICMP socket)" : " *  (no address)");
+    if (result.hops.empty()) {
+      trace.hop_lines.emplace_back(result.not_permitted ? " *  (no ICMP socket)"
+                                                        : " *  (no address)");
+    }
     FileError error;
     if (!AppendTrace(path, trace, error)) {
       std::fprintf(stderr, "trelvane: cannot write %s: %s\n", path.c_str(),

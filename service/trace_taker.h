@@ -16,7 +16,7 @@ namespace trelvane {
 class TraceTaker {
  public:
   using Done = std::function<void(const StoredTrace& trace)>;
-  TraceTaker(std::shared_ptr<EchoService> service, std::string history_path);
+  TraceTaker(std::shared_ptr<EchoService> service, const std::string& history_path);
   ~TraceTaker();
   TraceTaker(const TraceTaker&) = delete;
   TraceTaker& operator=(const TraceTaker&) = delete;

@@ -455,8 +455,9 @@ class LinuxEchoService final : public EchoService {
   std::vector<TraceProbe> SendTrace(const TraceRequest& trace) override {
     const bool v6 = trace.address6.has_value();
     const int count = trace.max_ttl * trace.probes_per_hop;
-    std::vector<TraceProbe> out;
-    for (int i = 0; i < count; ++i) out.push_back(TraceProbe{i / trace.probes_per_hop + 1, {}});
+    std::vector<TraceProbe> out(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+      out[static_cast<std::size_t>(i)].ttl = i / trace.probes_per_hop + 1;
     int open_error = 0;
     const std::unique_ptr<Socket> socket = OpenIcmpSocket(v6, open_error);
     if (!socket) {
