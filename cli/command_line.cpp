@@ -170,29 +170,30 @@ void TakeQuery(const std::vector<std::string>& rest, CommandLine::Mode mode, Com
   }
 }
 
+// The host after an option that measures it: the whole rest of the command line.
+void TakeHost(const std::vector<std::string>& rest, CommandLine::Mode mode, const char* option,
+              CommandLine& line) {
+  line.host = JoinArguments(rest);
+  line.mode = mode;
+  if (line.host.empty()) {
+    line.mode = CommandLine::Mode::kUsageError;
+    line.error = std::string(option) + " needs a host";
+  }
+}
+
 const std::array<Option, 6> kOptions = {{
     {"", "--burst", "HOST",
      "send one burst to HOST, print each result and the measurement line, and exit; no window, "
      "nothing written to the history file",
      [](const std::vector<std::string>& rest, CommandLine& line) {
-       line.host = JoinArguments(rest);
-       line.mode = CommandLine::Mode::kBurst;
-       if (line.host.empty()) {
-         line.mode = CommandLine::Mode::kUsageError;
-         line.error = "--burst needs a host";
-       }
+       TakeHost(rest, CommandLine::Mode::kBurst, "--burst", line);
      }},
     {"", "--trace", "HOST",
      "show the path to HOST hop by hop: echo requests with every hop limit from 1 to 30, three "
      "each, all at once (about 2 s); a line per hop with its address and three round-trip times "
      "or '*', up to HOST itself",
      [](const std::vector<std::string>& rest, CommandLine& line) {
-       line.host = JoinArguments(rest);
-       line.mode = CommandLine::Mode::kTrace;
-       if (line.host.empty()) {
-         line.mode = CommandLine::Mode::kUsageError;
-         line.error = "--trace needs a host";
-       }
+       TakeHost(rest, CommandLine::Mode::kTrace, "--trace", line);
      }},
     {"", "--report", "[OPTIONS] [FILE]",
      "print the availability, loss, response times, outages, loss episodes and gaps of the "

@@ -4,12 +4,9 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-skip() { echo "SKIPPED: $*"; exit 77; }
-[ "$(id -u)" = 0 ] || skip "network namespaces need root (CI runs these as root)"
-command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
+. "$here/lab_checks.sh"
 lab=ta$$
-ip netns add "$lab-probe" 2>/dev/null || skip "this machine does not allow network namespaces"
-ip netns del "$lab-probe"
+need_lab "$lab"
 trap '"$here/tracelab.sh" down "$lab"' EXIT
 "$here/tracelab.sh" up "$lab" "$here/echo_responder.py" || { echo "lab set-up failed"; exit 1; }
 ip netns exec "$lab-n" sysctl -q -w net.ipv4.ping_group_range="0 2147483647"

@@ -6,16 +6,13 @@ set -uo pipefail
 build=$1
 source=$2
 here=$(cd "$(dirname "$0")" && pwd)
-skip() { echo "SKIPPED: $*"; exit 77; }
+. "$here/lab_checks.sh"
 
-[ "$(id -u)" = 0 ] || skip "network namespaces need root (CI runs these as root)"
-command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
 for program in prometheus promtool prometheus-node-exporter; do
   command -v $program >/dev/null || skip "$program is not installed"
 done
 lab=tm$$
-ip netns add "$lab-probe" 2>/dev/null || skip "this machine does not allow network namespaces"
-ip netns del "$lab-probe"
+need_lab "$lab"
 
 trap '"$here/netlab.sh" down "$lab"' EXIT
 "$here/netlab.sh" up "$lab" "$here/echo_responder.py" || { echo "lab set-up failed"; exit 1; }

@@ -6,14 +6,11 @@ set -uo pipefail
 
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
-skip() { echo "SKIPPED: $*"; exit 77; }
+. "$here/lab_checks.sh"
 
-[ "$(id -u)" = 0 ] || skip "network namespaces need root (CI runs these as root)"
-command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
 command -v ping >/dev/null || skip "iputils ping (the foreign flood) is not installed"
 lab=tv$$
-ip netns add "$lab-probe" 2>/dev/null || skip "this machine does not allow network namespaces"
-ip netns del "$lab-probe"
+need_lab "$lab"
 
 cleanup() { "$here/netlab.sh" down "$lab"; rm -rf "${tmp:-}"; }
 trap cleanup EXIT
