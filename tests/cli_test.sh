@@ -47,8 +47,30 @@ if [ "$(id -u)" = 0 ] || [ "$(sysctl -n net.ipv4.ping_group_range 2>/dev/null)" 
   else
     echo "FAILED headless-history-not-writable: status $rc"; cat "$tmp/out" "$tmp/err"; failed=1
   fi
+  # The window feeds the same figures: served while it waits in the tray (offscreen here).
+  port=$((20000 + $$ % 10000))
+  QT_QPA_PLATFORM=offscreen "$program" --history "$tmp/window.txt" \
+    --metrics-listen "127.0.0.1:$port" 127.0.0.1 >/dev/null 2>"$tmp/window-err" &
+  window=$!
+  scraped=$(python3 - "$port" <<'PY'
+import sys, time, urllib.request
+for _ in range(100):
+    try:
+        text = urllib.request.urlopen("http://127.0.0.1:%s/metrics" % sys.argv[1], timeout=1).read()
+        if b'trelvane_requests_total{target="127.0.0.1",address="127.0.0.1"} 24' in text:
+            print("scraped")
+            break
+    except OSError:
+        pass
+    time.sleep(0.1)
+PY
+)
+  kill $window
+  wait $window 2>/dev/null
+  if [ "$scraped" = scraped ]; then echo "ok window-metrics"; else
+    echo "FAILED window-metrics"; cat "$tmp/window-err"; failed=1; fi
 else
-  echo "SKIPPED headless-history-not-writable: no ICMP socket for this user"
+  echo "SKIPPED headless-history-not-writable, window-metrics: no ICMP socket for this user"
 fi
 check metrics-address-taken 1 '^$' 'cannot serve metrics at 192.0.2.1:9' -- \
   --headless --history "$tmp/h.txt" --metrics-listen 192.0.2.1:9 host
