@@ -35,20 +35,27 @@ void LinkAlerts::Add(const Measurement& measurement, bool no_such_host, const QS
 }
 
 void LinkAlerts::TellLastHop(const StoredTrace& trace) {
-  if (state_.condition() != LinkCondition::kDown || outage_notice_ == 0 || !enabled()) return;
+  if (state_.condition() != LinkCondition::kDown || !enabled()) return;
   const std::optional<StoredTrace::Hop> hop = trace.LastAnswering();
-  const QString where = hop ? QString::fromUtf8("Dernier saut joignable : %1 \u2014 %2")
-                                  .arg(hop->number)
-                                  .arg(QString::fromStdString(hop->address))
-                            : QString::fromUtf8("Aucun saut joignable");
+  outage_hop_ = hop ? QString::fromUtf8("Dernier saut joignable : %1 \u2014 %2")
+                          .arg(hop->number)
+                          .arg(QString::fromStdString(hop->address))
+                    : QString::fromUtf8("Aucun saut joignable");
+  // A trace can be done before the service has given the outage's notice its id: then it is
+  // told as soon as the id comes.
+  if (outage_notice_ != 0) ReplaceOutageNotice();
+}
+
+void LinkAlerts::ReplaceOutageNotice() {
   const unsigned outage = outage_number_;
   QPointer<LinkAlerts> self(this);
-  notifier_->Notify(outage_summary_, outage_body_ + "\n" + where, true, outage_notice_,
+  notifier_->Notify(outage_summary_, outage_body_ + "\n" + outage_hop_, true, outage_notice_,
                     [self, outage](uint id) {
                       if (self && id != 0 && outage == self->outage_number_) {
                         self->outage_notice_ = id;
                       }
                     });
+  outage_hop_.clear();
 }
 
 void LinkAlerts::ShowCondition() {
@@ -77,6 +84,8 @@ void LinkAlerts::Tell(const LinkEvent& event, const QString& host) {
     ++outage_number_;
     outage_summary_ = summary;
     outage_body_ = body;
+    outage_notice_ = 0;
+    outage_hop_.clear();
   }
   const uint replaces = down ? 0 : outage_notice_;
   const unsigned outage = outage_number_;
@@ -84,7 +93,10 @@ void LinkAlerts::Tell(const LinkEvent& event, const QString& host) {
   notifier_->Notify(summary, body, down, replaces, [self, summary, body, down, outage](uint id) {
     if (!self) return;
     if (id != 0) {
-      if (down && outage == self->outage_number_) self->outage_notice_ = id;
+      if (down && outage == self->outage_number_) {
+        self->outage_notice_ = id;
+        if (!self->outage_hop_.isEmpty()) self->ReplaceOutageNotice();
+      }
       return;
     }
     // No notification service answered.

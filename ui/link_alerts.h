@@ -42,6 +42,7 @@ class LinkAlerts : public QObject {
  private:
   void ShowCondition();
   void Tell(const LinkEvent& event, const QString& host);
+  void ReplaceOutageNotice();
 
   SysTrayCtl::cSysTray& tray_;
   LinkState state_;
@@ -49,6 +50,7 @@ class LinkAlerts : public QObject {
   uint outage_notice_ = 0;  // the id of the outage's notification, for its recovery to replace
   QString outage_summary_;  // and its texts
   QString outage_body_;
+  QString outage_hop_;          // the last hop of its trace, until the notice's id is known
   unsigned outage_number_ = 0;  // a recovery replaces the notice of its own outage only
 };
 
