@@ -30,6 +30,7 @@ check headless-is-no-report 2 '^$' 'no other mode' -- --headless --report
 check metrics-bad-address 2 '^$' 'needs PORT, ADDRESS:PORT' -- --metrics-listen ::1:80 host
 check metrics-bad-port 2 '^$' "'x:70000'" -- --headless --metrics-listen x:70000 host
 check metrics-not-for-reports 2 '^$' 'go with a window' -- --metrics-file m --report
+check metrics-not-for-exports 2 '^$' 'go with a window' -- --metrics-listen 9105 --export
 # Headless with a history it cannot write (a folder in its place): told once, the measurements
 # still on stdout; SIGTERM ends it with status 0.
 if [ "$(id -u)" = 0 ] || [ "$(sysctl -n net.ipv4.ping_group_range 2>/dev/null)" != "1	0" ]; then

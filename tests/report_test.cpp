@@ -295,6 +295,13 @@ TEST_F(ReportTest, TwoHostsInOneFileSideBySide) {
             std::tuple(std::optional(10), std::optional(19), std::optional(20)));
 }
 
+TEST_F(ReportTest, SlowTimesOfSeveralDaysRankTogether) {
+  // Times past the counted range, met on different days, in either order.
+  Write({kHeader, "06/12/2026-23:58 0 6000", "07/12/2026-00:01 0 5000", "07/12/2026-00:02 0 5000",
+         "07/12/2026-00:03 0 7000"});
+  EXPECT_EQ(Summary(Build()), "4 measured, 4 available, 4 clean; median 5000, p95 7000, max 7000");
+}
+
 TEST(ResponseCountsTest, RanksMatchTheSortedTimesWhereverTheyFall) {
   // Times near each other, far apart, on both sides of the first ones, and above the window's
   // width: every rank is the sorted list's.
