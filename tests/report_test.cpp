@@ -295,11 +295,19 @@ TEST_F(ReportTest, TwoHostsInOneFileSideBySide) {
             std::tuple(std::optional(10), std::optional(19), std::optional(20)));
 }
 
-TEST_F(ReportTest, SlowTimesOfSeveralDaysRankTogether) {
+TEST_F(ReportTest, SlowTimesAndDaysMetAgainCountTogether) {
   // Times past the counted range, met on different days, in either order.
   Write({kHeader, "06/12/2026-23:58 0 6000", "07/12/2026-00:01 0 5000", "07/12/2026-00:02 0 5000",
          "07/12/2026-00:03 0 7000"});
   EXPECT_EQ(Summary(Build()), "4 measured, 4 available, 4 clean; median 5000, p95 7000, max 7000");
+  // A run that goes back to a day met before the last one: the same row, not a second.
+  Write({kHeader, "06/12/2026-23:58 0 20", "07/12/2026-00:01 0 20", "***** 06/12/2026 - 23:59:00",
+         "06/12/2026-23:59 100 2000"});
+  const Report report = Build();
+  ASSERT_EQ(report.days.size(), 2U);
+  EXPECT_EQ(std::tuple(report.days[0].tally.measured, report.days[0].tally.outage_minutes,
+                       report.days[1].tally.measured),
+            std::tuple(2, 1, 1));
 }
 
 TEST(ResponseCountsTest, RanksMatchTheSortedTimesWhereverTheyFall) {
