@@ -1,9 +1,10 @@
 // A trace over the Linux kernel's ICMP sockets: every probe on one socket, each with its own hop
 // limit and sequence number, all in flight at once.
 
+// clang-format off
 #include <time.h>  // before errqueue.h, which uses timespec
-
 #include <linux/errqueue.h>
+// clang-format on
 #include <poll.h>
 
 #include <algorithm>
