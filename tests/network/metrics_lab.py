@@ -174,8 +174,11 @@ def main():
     # The scrapes still work once the idle ones are dropped.
     wait_for("a scrape after the idle connections", lambda: get(base)[0] == 200, 15)
     rss_after = rss_kb(runs["dropping"].pid)
-    check(rss_after - rss_before < 8000,
-          "memory under abuse: %d kB before, %d kB after" % (rss_before, rss_after))
+    if "ASAN_OPTIONS" in os.environ:  # the sanitizers keep freed memory aside: no figure to judge
+        print("memory under abuse (sanitizers): %d kB before, %d kB after" % (rss_before, rss_after))
+    else:
+        check(rss_after - rss_before < 8000,
+              "memory under abuse: %d kB before, %d kB after" % (rss_before, rss_after))
     for s in idle + [big, slow]:
         s.close()
 
