@@ -1,6 +1,8 @@
 #include "service/headless.h"
 
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -21,6 +23,9 @@
 
 namespace trelvane {
 namespace {
+
+// The metrics server's thread's niceness, above the program's.
+constexpr int kServerNice = 10;
 
 // SIGTERM and SIGINT, turned into an event of the loop through a socket pair.
 int signal_socket[2] = {-1, -1};
@@ -56,6 +61,9 @@ bool MetricsOutput::Start(const CommandLine& line, std::string& error) {
   QMetaObject::invokeMethod(
       anchor_,
       [&] {
+        // Scrapers, however many, take the processor after the measurement cycle: this thread
+        // runs at a lower priority than the rest of the program.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kServerNice);
         server_ = new MetricsServer([texts](bool open_metrics) {
           const std::lock_guard<std::mutex> lock(texts->mutex);
           return open_metrics ? texts->open_metrics : texts->prometheus;
