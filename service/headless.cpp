@@ -246,6 +246,9 @@ int RunHeadlessIn(QCoreApplication& application, const CommandLine& line) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  // A reader of stdout that goes away (trelvane --headless HOST | head) ends nothing: the lines
+  // are lost, the measuring goes on.
+  std::signal(SIGPIPE, SIG_IGN);
 
   const SystemClock clock;
   ThreadedEchoRunner echo(MakeSystemEchoService());
