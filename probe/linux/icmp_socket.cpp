@@ -1,7 +1,9 @@
 #include "probe/linux/icmp_socket.h"
 
 #include <arpa/inet.h>
+#include <linux/errqueue.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -150,6 +152,50 @@ void PrepareToReceive(const Socket& socket, Family family) {
   } else {
     SetOption(fd, IPPROTO_IP, IP_RECVERR, 1);
   }
+}
+
+std::optional<QueuedError> ReadQueuedError(int fd, Family family,
+                                           std::span<const std::uint8_t> destination) {
+  Received in;
+  const ssize_t received = Receive(fd, MSG_ERRQUEUE, in);
+  if (received < 0) return std::nullopt;
+  // The kernel hands us errors that quote our identifier; the quoted request must also have gone
+  // to the destination (the error's name), or a forged error could turn a healthy host into a
+  // loss.
+  const std::optional<icmp::Header> ours =
+      icmp::ReadHeader({in.data.data(), static_cast<std::size_t>(received)});
+  if (!ours || ours->type != icmp::EchoRequestType(family)) return std::nullopt;
+  const std::span<const std::uint8_t> to = SourceOf(in, family);
+  if (to.size() != destination.size() ||
+      std::memcmp(to.data(), destination.data(), to.size()) != 0) {
+    return std::nullopt;
+  }
+  const int level = family == Family::kV6 ? SOL_IPV6 : SOL_IP;
+  const int type = family == Family::kV6 ? IPV6_RECVERR : IP_RECVERR;
+  const int origin = family == Family::kV6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&in.message); c != nullptr; c = CMSG_NXTHDR(&in.message, c)) {
+    if (c->cmsg_level != level || c->cmsg_type != type) continue;
+    // The extended error, then the offender's address right after it.
+    const std::size_t data_size = c->cmsg_len - CMSG_LEN(0);
+    if (data_size < sizeof(sock_extended_err)) continue;
+    sock_extended_err error;
+    std::memcpy(&error, CMSG_DATA(c), sizeof(error));
+    QueuedError queued;
+    queued.sequence = ours->sequence;
+    if (error.ee_origin == origin) {
+      if (!icmp::IsError(family, error.ee_type)) return std::nullopt;
+      queued.status = icmp::ErrorStatus(family, error.ee_type, error.ee_code);
+      sockaddr_storage offender{};
+      const std::size_t offender_size =
+          std::min(data_size - sizeof(sock_extended_err), sizeof(offender));
+      std::memcpy(&offender, CMSG_DATA(c) + sizeof(sock_extended_err), offender_size);
+      queued.from = AddressTextOf(offender, static_cast<socklen_t>(offender_size));
+    }
+    timespec stamp{};
+    if (FindTimestamp(in.message, stamp) != nullptr) queued.stamp = stamp;
+    return queued;
+  }
+  return std::nullopt;
 }
 
 }  // namespace trelvane::linux_icmp

@@ -99,6 +99,21 @@ std::span<const std::uint8_t> SourceOf(const Received& in, Family family);
 // The text of a socket address of either family; empty for anything else.
 std::string AddressTextOf(const sockaddr_storage& address, socklen_t size);
 
+// An ICMP error from a datagram socket's error queue (IP_RECVERR): the sequence of the request it
+// quotes, the status that request takes, the router that sent the error and the receive stamp.
+// An error of another origin (a local one) gives kOther and no router.
+struct QueuedError {
+  std::uint16_t sequence = 0;
+  EchoStatus status = EchoStatus::kOther;
+  std::string from;
+  std::optional<timespec> stamp;
+};
+// Reads one message of the error queue; nothing when there is none, when it quotes no echo request
+// of ours to `destination`, or when it is a redirect (the request travels on, and may still be
+// answered).
+std::optional<QueuedError> ReadQueuedError(int fd, Family family,
+                                           std::span<const std::uint8_t> destination);
+
 void SetOption(int fd, int level, int name, int value);
 
 // The receive time stamps, and what lets in the errors about our requests: the error queue of a

@@ -26,45 +26,13 @@ namespace {
 
 using namespace linux_icmp;
 
-// Reads one message from the socket's error queue (datagram sockets with IP_RECVERR): an ICMP
-// error about one of our requests, with our request's ICMP header as its data.
-bool ReadQueuedError(int fd, const InFlight& request, EchoReply& reply) {
-  Received in;
-  const ssize_t received = Receive(fd, MSG_ERRQUEUE, in);
-  if (received < 0) return false;
-  const Family family = request.expected.family;
-  // The kernel hands us errors that quote our identifier; the quoted request must also be the one
-  // in flight, to the address it went to (the error's name is the quoted destination), or a forged
-  // error could turn a healthy host into a loss.
-  const std::optional<icmp::Header> ours =
-      icmp::ReadHeader({in.data.data(), static_cast<std::size_t>(received)});
-  if (!ours || ours->type != icmp::EchoRequestType(family) ||
-      ours->sequence != request.expected.sequence) {
-    return false;
-  }
-  const std::span<const std::uint8_t> to = SourceOf(in, family);
-  if (to.size() != request.expected.destination.size() ||
-      std::memcmp(to.data(), request.expected.destination.data(), to.size()) != 0) {
-    return false;
-  }
-  timespec stamp_storage{};
-  const timespec* stamp = FindTimestamp(in.message, stamp_storage);
-  const int level = family == Family::kV6 ? SOL_IPV6 : SOL_IP;
-  const int type = family == Family::kV6 ? IPV6_RECVERR : IP_RECVERR;
-  const int origin = family == Family::kV6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP;
-  for (cmsghdr* c = CMSG_FIRSTHDR(&in.message); c != nullptr; c = CMSG_NXTHDR(&in.message, c)) {
-    if (c->cmsg_level != level || c->cmsg_type != type) continue;
-    sock_extended_err error;
-    std::memcpy(&error, CMSG_DATA(c), sizeof(error));
-    // A redirect is queued too, but the request travels on and may still be answered.
-    if (error.ee_origin == origin && !icmp::IsError(family, error.ee_type)) return false;
-    const EchoStatus status = error.ee_origin == origin
-                                  ? icmp::ErrorStatus(family, error.ee_type, error.ee_code)
-                                  : EchoStatus::kOther;
-    reply = Answered(status, request, stamp);
-    return true;
-  }
-  return false;
+// Reads one message from the socket's error queue; true when it settles the request.
+bool ReadQueuedErrorOf(int fd, const InFlight& request, EchoReply& reply) {
+  const std::optional<QueuedError> error =
+      ReadQueuedError(fd, request.expected.family, request.expected.destination);
+  if (!error || error->sequence != request.expected.sequence) return false;
+  reply = Answered(error->status, request, error->stamp ? &*error->stamp : nullptr);
+  return true;
 }
 
 // Reads one normal message; true when it settles the request.
@@ -163,7 +131,7 @@ class LinuxEchoService final : public EchoService {
       if (ready < 0 && errno != EINTR) return EchoReply{EchoStatus::kOther};
       if (ready <= 0) continue;
       EchoReply reply;
-      if ((watched.revents & POLLERR) != 0 && ReadQueuedError(fd, request, reply)) return reply;
+      if ((watched.revents & POLLERR) != 0 && ReadQueuedErrorOf(fd, request, reply)) return reply;
       if ((watched.revents & POLLIN) != 0 && ReadMessage(fd, socket->raw(), request, reply))
         return reply;
     }

@@ -22,50 +22,20 @@ struct TraceProbeInFlight {
   bool settled = false;
 };
 
-// Reads one queued error of a trace's datagram socket: the probe it quotes (by its sequence, to the
-// destination) settles with the router that sent it, the offender the kernel names.
+// Reads one queued error of a trace's datagram socket: the probe it quotes (by its sequence)
+// settles with the router that sent it, the offender the kernel names.
 void ReadQueuedTraceError(int fd, std::vector<TraceProbeInFlight>& probes,
                           std::vector<TraceProbe>& out) {
-  Received in;
-  const ssize_t received = Receive(fd, MSG_ERRQUEUE, in);
-  if (received < 0 || probes.empty()) return;
-  const Family family = probes.front().request.expected.family;
-  const std::optional<icmp::Header> ours =
-      icmp::ReadHeader({in.data.data(), static_cast<std::size_t>(received)});
-  if (!ours || ours->type != icmp::EchoRequestType(family)) return;
-  const std::span<const std::uint8_t> to = SourceOf(in, family);
+  if (probes.empty()) return;
+  const icmp::Expected& any = probes.front().request.expected;
+  const std::optional<QueuedError> error = ReadQueuedError(fd, any.family, any.destination);
+  if (!error) return;
   for (std::size_t i = 0; i < probes.size(); ++i) {
-    TraceProbeInFlight& probe = probes[i];
-    const icmp::Expected& expected = probe.request.expected;
-    if (probe.settled || ours->sequence != expected.sequence) continue;
-    if (to.size() != expected.destination.size() ||
-        std::memcmp(to.data(), expected.destination.data(), to.size()) != 0) {
-      return;
-    }
-    timespec stamp_storage{};
-    const timespec* stamp = FindTimestamp(in.message, stamp_storage);
-    const int level = family == Family::kV6 ? SOL_IPV6 : SOL_IP;
-    const int type = family == Family::kV6 ? IPV6_RECVERR : IP_RECVERR;
-    const int origin = family == Family::kV6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&in.message); c != nullptr; c = CMSG_NXTHDR(&in.message, c)) {
-      if (c->cmsg_level != level || c->cmsg_type != type) continue;
-      // The extended error, then the offender's address right after it.
-      const std::size_t data_size = c->cmsg_len - CMSG_LEN(0);
-      if (data_size < sizeof(sock_extended_err)) continue;
-      sock_extended_err error;
-      std::memcpy(&error, CMSG_DATA(c), sizeof(error));
-      if (error.ee_origin != origin || !icmp::IsError(family, error.ee_type)) return;
-      sockaddr_storage offender{};
-      const std::size_t offender_size =
-          std::min(data_size - sizeof(sock_extended_err), sizeof(offender));
-      std::memcpy(&offender, CMSG_DATA(c) + sizeof(sock_extended_err), offender_size);
-      EchoReply reply =
-          Answered(icmp::ErrorStatus(family, error.ee_type, error.ee_code), probe.request, stamp);
-      reply.from = AddressTextOf(offender, static_cast<socklen_t>(offender_size));
-      out[i].reply = reply;
-      probe.settled = true;
-      return;
-    }
+    if (probes[i].settled || probes[i].request.expected.sequence != error->sequence) continue;
+    out[i].reply =
+        Answered(error->status, probes[i].request, error->stamp ? &*error->stamp : nullptr);
+    out[i].reply.from = error->from;
+    probes[i].settled = true;
     return;
   }
 }
